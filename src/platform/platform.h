@@ -1,0 +1,129 @@
+// The one interface between ostrel and the operating system. Everything that
+// lists directories, asks for a status, opens a file or learns the code page
+// goes through here; `posix.cpp` and `win32.cpp` implement it.
+#pragma once
+
+#include <bitset>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace ostrel {
+
+// A readable regular (disk) file, open for binary reading without denying
+// others reading or writing. Move-only; closes itself.
+class InputFile {
+ public:
+  InputFile() = default;
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  // Opens an existing regular file. A missing name, a directory, a FIFO, a
+  // socket, a device or anything unreadable gives nothing, and nothing is
+  // ever read from such an entry.
+  static std::optional<InputFile> open(const std::string& path);
+
+  // Reads up to `size` bytes at `offset`. Fewer arrive only at the end of the
+  // file or on an error, which both end what can be read.
+  std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
+                      std::size_t size) const;
+
+  // The file's size from its status, taken when it was opened.
+  std::uint64_t size() const { return size_; }
+
+ private:
+  InputFile(std::intptr_t handle, std::uint64_t size)
+      : handle_(handle), size_(size) {}
+  void close();
+
+  std::intptr_t handle_ = -1;
+  std::uint64_t size_ = 0;
+};
+
+// One entry of a directory search: its own name (no directory part) and
+// whether it is a directory (after following a symbolic link).
+struct DirectoryEntry {
+  std::string_view name;
+  bool is_directory = false;
+};
+
+// Identifies one directory on one volume, so that a walk can tell a
+// directory it has already walked (device and inode; volume serial number
+// and file index).
+struct DirectoryId {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  friend bool operator==(const DirectoryId&, const DirectoryId&) = default;
+};
+
+struct DirectoryIdHash {
+  std::size_t operator()(const DirectoryId& id) const noexcept {
+    return std::hash<std::uint64_t>()(id.volume * 0x9E3779B97F4A7C15ull ^
+                                      id.index);
+  }
+};
+
+// The directory search and the status lookups. The walk and the path
+// operations only ever see the file system through this, so tests can hand
+// them an in-memory one.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Calls `on_entry` for every entry of one directory whose name matches the
+  // last component of `search_text`, in the search's own order ("." and ".."
+  // may come too). Returns false when the search finds nothing at its first
+  // step (no match, no such directory, any failure). `on_entry` returns
+  // false to end the search early. May throw std::bad_alloc.
+  virtual bool search(
+      const std::string& search_text,
+      const std::function<bool(const DirectoryEntry&)>& on_entry) = 0;
+
+  // Looks one text up, unchanged: nothing when no entry is found, otherwise
+  // whether the entry is a directory.
+  virtual std::optional<bool> lookup(const std::string& text) = 0;
+
+  // The full path of a text for the root rescue; nothing where the platform
+  // has no such notion or gives no answer.
+  virtual std::optional<std::string> full_path(const std::string& text) = 0;
+
+  // The drive type of a full path (0 undeterminable, 1 no such root).
+  virtual unsigned drive_type(const std::string& full_path) = 0;
+
+  // The identity of the directory a text names; nothing when it cannot be had.
+  virtual std::optional<DirectoryId> directory_id(const std::string& text) = 0;
+};
+
+// The real file system of this platform.
+FileSystem& disk_file_system();
+
+// The ANSI code page in force, as the platform describes it: its number and,
+// for a multibyte code page, the lead-byte ranges it reports. On POSIX there
+// is none (number 0, no ranges).
+struct CodePageInfo {
+  unsigned number = 0;
+  std::vector<std::pair<unsigned char, unsigned char>> lead_byte_ranges;
+};
+CodePageInfo ansi_code_page();
+
+// True where paths follow the Windows conventions (drive prefixes, `\`).
+bool windows_paths();
+
+// Standard output: fully buffered, text mode (CR LF line ends on Windows).
+// Nothing else is ever written, and never to standard error.
+void write_output(std::string_view text);
+void flush_output();
+
+// Start-up work of the process (SIGPIPE to its default action on POSIX,
+// text-mode output on Windows).
+void prepare_process();
+
+}  // namespace ostrel

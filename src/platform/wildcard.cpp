@@ -1,0 +1,42 @@
+#include "platform/wildcard.h"
+
+namespace ostrel {
+namespace {
+
+unsigned char fold(char c) {
+  auto b = static_cast<unsigned char>(c);
+  return (b >= 'A' && b <= 'Z') ? static_cast<unsigned char>(b + 0x20) : b;
+}
+
+}  // namespace
+
+bool has_wildcard(std::string_view text) {
+  return text.find_first_of("*?") != std::string_view::npos;
+}
+
+bool wildcard_match(std::string_view pattern, std::string_view name) {
+  if (pattern == "*.*") pattern = "*";
+  // Greedy match that backtracks only to the most recent `*`: a later star
+  // can absorb anything an earlier one could, so this never goes exponential.
+  std::size_t p = 0, n = 0;
+  std::size_t star = std::string_view::npos, star_name = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      star_name = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' || fold(pattern[p]) == fold(name[n]))) {
+      ++p;
+      ++n;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      n = ++star_name;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace ostrel
