@@ -1,0 +1,25 @@
+#include "cli/options.h"
+#include "cli/report.h"
+#include "platform/platform.h"
+
+namespace ostrel {
+
+int run(int argc, const char* const* argv) {
+  int count = argc - 1;
+  const char* const* args = argv + 1;
+  int consumed = parse_options(count, args);
+  count -= consumed;
+  args += consumed;
+  if (count < 1) print_usage();
+  for (int i = 0; i < count; ++i) process_argument(args[i]);
+  return 0;
+}
+
+}  // namespace ostrel
+
+int main(int argc, char** argv) {
+  ostrel::prepare_process();
+  int status = ostrel::run(argc, argv);
+  ostrel::flush_output();
+  return status;
+}

@@ -1,0 +1,43 @@
+#include "cli/report.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace ostrel {
+namespace {
+
+TEST(FileLine, FollowsVerbosity) {
+  JpegInfo info{640, 480, 700};
+  EXPECT_EQ(format_file_line("a.jpg", info, 0), "");
+  EXPECT_EQ(format_file_line("a.jpg", info, 1), "a.jpg 640 480\n");
+  EXPECT_EQ(format_file_line("a.jpg", info, 2), "a.jpg 640 480 700\n");
+  EXPECT_EQ(format_file_line("d/x y.jpg", JpegInfo{65535, 0, 5000000000ull}, 2),
+            "d/x y.jpg 65535 0 5000000000\n");
+}
+
+struct SummaryCase {
+  std::vector<JpegInfo> files;
+  const char* line;
+};
+
+class SummaryTest : public ::testing::TestWithParam<SummaryCase> {};
+
+TEST_P(SummaryTest, CountsTotalsAndTruncatedAverages) {
+  RunTotals totals;
+  for (const JpegInfo& info : GetParam().files) add_to_totals(totals, info);
+  EXPECT_EQ(format_summary_line(totals), GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SummaryTest,
+    ::testing::Values(
+        SummaryCase{{}, "0 0 0 0 0\n"},
+        SummaryCase{{{640, 480, 300}, {800, 600, 401}}, "2 701 350 720 540\n"},
+        SummaryCase{{{100, 1, 1}, {100, 1, 1}, {101, 1, 1}}, "3 3 1 100 1\n"},
+        // Past 2^31 and 2^32 bytes the totals stay exact.
+        SummaryCase{{{1, 1, 3000000000ull}, {3, 3, 3000000000ull}},
+                    "2 6000000000 3000000000 2 2\n"}));
+
+}  // namespace
+}  // namespace ostrel
