@@ -38,7 +38,8 @@ LeadByteSet lead_bytes_for_code_page(const CodePageInfo& code_page);
 const PathStyle& native_path_style();
 
 // 1 directory-like, 0 an existing entry that is not a directory, -1 anything
-// else (missing, a wildcard pattern, refused by the platform).
+// else (missing, a wildcard pattern, refused by the platform). The empty
+// text, a bare drive and a root are directory-like without a lookup.
 int classify_path(const PathStyle& style, FileSystem& fs,
                   const std::string& text);
 
@@ -66,12 +67,17 @@ struct PathParts {
   std::string file_name;
   std::string extension;
 };
+// Components are never cut: a shorter directory would name another one.
 PathParts split_path(const PathStyle& style, std::string_view path);
+// An empty component is left out; in POSIX style so is the drive.
 std::string join_path(const PathStyle& style, std::string_view drive,
                       std::string_view directory, std::string_view file_name,
                       std::string_view extension);
 
-// The status of a text: found or not, and the directory flag.
+// The status of a text: found or not, and the directory flag. A wildcard
+// text and a bare drive fail without a lookup. A name that the lookup misses
+// only for its trailing separators (`photos\`) is the directory it names;
+// in Windows style, drive roots and reachable share roots are directories.
 struct PathStatus {
   bool found = false;
   bool is_directory = false;

@@ -1,0 +1,130 @@
+// Classification of path texts and the patterns built from them.
+#include "walk/path.h"
+
+#include "walk/path_chars.h"
+
+namespace ostrel {
+
+using path_chars::char_length;
+using path_chars::drive_prefix_length;
+using path_chars::is_any_separator;
+
+namespace {
+
+// True when the text holds one of `bytes` as a character of its own.
+bool holds_single(std::string_view text, const LeadByteSet& lead_bytes,
+                  std::string_view bytes) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    if (bytes.find(text[pos]) != std::string_view::npos) return true;
+    pos += char_length(text, pos, lead_bytes);
+  }
+  return false;
+}
+
+// The text without the separators it ends in.
+std::string_view without_trailing_separators(const PathStyle& style,
+                                             std::string_view text) {
+  std::size_t keep = 0;
+  for (std::size_t pos = 0; pos < text.size();) {
+    bool separator = is_any_separator(style, text[pos]);
+    pos += char_length(text, pos, style.code_page_lead_bytes);
+    if (!separator) keep = pos;
+  }
+  return text.substr(0, keep);
+}
+
+// `X:\`, `X:/`, `\` and `/`: a root, which the lookup may find without
+// reporting it as a directory.
+bool names_a_root(const PathStyle& style, std::string_view text) {
+  std::string_view rest = text.substr(drive_prefix_length(style, text));
+  return rest.size() == 1 && is_any_separator(style, rest[0]);
+}
+
+// A name given with trailing separators is taken for the directory it names,
+// as a shell's completion writes it (`photos\`).
+bool names_directory_with_separators(const PathStyle& style, FileSystem& fs,
+                                     const std::string& text) {
+  std::string_view stem = without_trailing_separators(style, text);
+  if (stem.size() == text.size() || stem.empty() || is_drive_only(style, stem))
+    return false;
+  std::optional<bool> entry = fs.lookup(std::string(stem));
+  return entry && *entry;
+}
+
+// Drive roots and share roots, which the directory search never finds.
+bool is_reachable_root(const PathStyle& style, FileSystem& fs,
+                       const std::string& text) {
+  if (!style.windows ||
+      !holds_single(text, style.code_page_lead_bytes, "./\\"))
+    return false;
+  std::optional<std::string> full = fs.full_path(text);
+  if (!full || full->size() >= 260) return false;
+  if (full->size() != 3 && !is_unc_share_root(*full)) return false;
+  return fs.drive_type(*full) > 1;
+}
+
+}  // namespace
+
+PathStatus query_path_status(const PathStyle& style, FileSystem& fs,
+                             const std::string& text) {
+  // A pattern is never classified by an entry that bears its literal name.
+  if (holds_single(text, style.code_page_lead_bytes, "*?")) return {};
+  if (is_drive_only(style, text)) return {};
+  if (std::optional<bool> entry = fs.lookup(text))
+    return {true, *entry || (style.windows && names_a_root(style, text))};
+  if (names_directory_with_separators(style, fs, text) ||
+      is_reachable_root(style, fs, text))
+    return {true, true};
+  return {};
+}
+
+int classify_path(const PathStyle& style, FileSystem& fs,
+                  const std::string& text) {
+  if (text.empty() || is_drive_only(style, text) || is_root_only(style, text))
+    return 1;
+  PathStatus status = query_path_status(style, fs, text);
+  if (!status.found) return -1;
+  return status.is_directory ? 1 : 0;
+}
+
+bool is_unc_share_root(std::string_view full_path) {
+  auto is_separator = [](char byte) { return byte == '\\' || byte == '/'; };
+  if (full_path.size() < 5 || !is_separator(full_path[0]) ||
+      !is_separator(full_path[1]))
+    return false;
+  // The server name takes the byte after the two separators in any case.
+  std::size_t server_end = full_path.find_first_of("\\/", 3);
+  if (server_end == std::string_view::npos) return false;
+  std::string_view share = full_path.substr(server_end + 1);
+  if (!share.empty() && is_separator(share.back())) share.remove_suffix(1);
+  return !share.empty() &&
+         share.find_first_of("\\/") == std::string_view::npos;
+}
+
+std::string make_search_pattern(const PathStyle& style, FileSystem& fs,
+                                const std::string& argument,
+                                std::string_view file_pattern) {
+  std::string out = argument;
+  if (classify_path(style, fs, argument) == 1) {
+    append_separator(style, out);
+    out += file_pattern;
+  }
+  return out;
+}
+
+std::string make_listing_pattern(const PathStyle& style, FileSystem& fs,
+                                 const std::string& pattern) {
+  return make_search_pattern(style, fs, pattern, "*.*");
+}
+
+std::string make_subdir_pattern(const PathStyle& style, FileSystem& fs,
+                                const std::string& argument) {
+  if (classify_path(style, fs, argument) != 1)
+    return join_dir_and_name(style, argument, "*.*");
+  std::string out = argument;
+  append_separator(style, out);
+  out += "*.*";
+  return out;
+}
+
+}  // namespace ostrel

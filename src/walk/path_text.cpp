@@ -1,0 +1,80 @@
+// The separator operations and the component split and join.
+#include "walk/path.h"
+#include "walk/path_chars.h"
+
+namespace ostrel {
+
+using path_chars::char_length;
+using path_chars::drive_prefix_length;
+using path_chars::is_any_separator;
+using path_chars::last_char_start;
+
+void strip_trailing_separator(const PathStyle& style, std::string& text) {
+  if (text.empty() || is_drive_only(style, text) || is_root_only(style, text))
+    return;
+  if (text.back() != style.separator()) return;
+  // Only a separator that is a character of its own goes; the second byte
+  // of a double-byte character stays.
+  std::size_t last = last_char_start(text, style.fixed_lead_bytes);
+  if (last == text.size() - 1) text.pop_back();
+}
+
+void append_separator(const PathStyle& style, std::string& text) {
+  if (text.empty() || is_drive_only(style, text) || is_root_only(style, text))
+    return;
+  strip_trailing_separator(style, text);
+  text += style.separator();
+}
+
+PathParts split_path(const PathStyle& style, std::string_view path) {
+  PathParts parts;
+  std::size_t start = drive_prefix_length(style, path);
+  parts.drive = path.substr(0, start);
+
+  const LeadByteSet& lead_bytes = style.code_page_lead_bytes;
+  std::size_t rest = start;
+  std::size_t last_dot = std::string_view::npos;
+  for (std::size_t pos = start; pos < path.size();) {
+    std::size_t length = char_length(path, pos, lead_bytes);
+    if (is_any_separator(style, path[pos])) rest = pos + 1;
+    if (path[pos] == '.') last_dot = pos;
+    pos += length;
+  }
+  parts.directory = path.substr(start, rest - start);
+  if (last_dot != std::string_view::npos && last_dot >= rest) {
+    parts.file_name = path.substr(rest, last_dot - rest);
+    parts.extension = path.substr(last_dot);
+  } else {
+    parts.file_name = path.substr(rest);
+  }
+  return parts;
+}
+
+std::string join_path(const PathStyle& style, std::string_view drive,
+                      std::string_view directory, std::string_view file_name,
+                      std::string_view extension) {
+  std::string out;
+  // POSIX texts have no drives, so there is none to write.
+  if (style.windows && !drive.empty()) {
+    out += drive.front();
+    out += ':';
+  }
+  if (!directory.empty()) {
+    out += directory;
+    std::size_t last = last_char_start(directory, style.code_page_lead_bytes);
+    if (!is_any_separator(style, directory[last])) out += style.separator();
+  }
+  out += file_name;
+  if (!extension.empty() && extension.front() != '.') out += '.';
+  out += extension;
+  return out;
+}
+
+std::string join_dir_and_name(const PathStyle& style,
+                              std::string_view search_text,
+                              std::string_view name) {
+  PathParts parts = split_path(style, search_text);
+  return join_path(style, parts.drive, parts.directory, name, {});
+}
+
+}  // namespace ostrel
