@@ -1,0 +1,218 @@
+// The platform interface on Win32, through the ANSI ("A") functions, so that
+// path texts stay bytes in the ANSI code page.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "platform/platform.h"
+
+// The arguments reach `main` as typed: `*` and `?` are the program's to
+// expand, never the runtime's.
+extern "C" {
+int _dowildcard = 0;
+}
+
+namespace ostrel {
+
+namespace {
+
+HANDLE as_handle(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+std::intptr_t as_integer(HANDLE handle) {
+  return reinterpret_cast<std::intptr_t>(handle);
+}
+
+constexpr std::intptr_t kNoHandle = -1;  // INVALID_HANDLE_VALUE
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+struct FindCloser {
+  void operator()(HANDLE handle) const { ::FindClose(handle); }
+};
+using UniqueFind = std::unique_ptr<void, FindCloser>;
+
+UniqueHandle open_existing(const std::string& path, DWORD access,
+                           DWORD flags) {
+  HANDLE handle = ::CreateFileA(path.c_str(), access,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return UniqueHandle(handle);
+}
+
+}  // namespace
+
+InputFile::InputFile(InputFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, kNoHandle)), size_(other.size_) {}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = std::exchange(other.handle_, kNoHandle);
+    size_ = other.size_;
+  }
+  return *this;
+}
+
+InputFile::~InputFile() { close(); }
+
+void InputFile::close() {
+  if (handle_ != kNoHandle) ::CloseHandle(as_handle(handle_));
+  handle_ = kNoHandle;
+}
+
+std::optional<InputFile> InputFile::open(const std::string& path) {
+  // A directory fails to open here. A device name such as `nul.jpg` or
+  // `con.jpg` opens, but is no disk file: a read from it could wait on the
+  // console for ever, so it is closed unread.
+  UniqueHandle file = open_existing(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL);
+  if (!file || ::GetFileType(file.get()) != FILE_TYPE_DISK) return std::nullopt;
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0)
+    return std::nullopt;
+  return InputFile(as_integer(file.release()),
+                   static_cast<std::uint64_t>(size.QuadPart));
+}
+
+std::size_t InputFile::read_at(std::uint64_t offset, unsigned char* buffer,
+                               std::size_t size) const {
+  // Each read names its own offset, so several threads may read one file.
+  constexpr std::size_t kMaxChunk = 1u << 30;
+  std::size_t done = 0;
+  while (done < size) {
+    std::uint64_t at = offset + done;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD chunk = static_cast<DWORD>(std::min(size - done, kMaxChunk));
+    DWORD got = 0;
+    if (!::ReadFile(as_handle(handle_), buffer + done, chunk, &got, &where) ||
+        got == 0)
+      break;
+    done += got;
+  }
+  return done;
+}
+
+namespace {
+
+bool is_directory(DWORD attributes) {
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+class Win32FileSystem final : public FileSystem {
+ public:
+  bool search(const std::string& search_text,
+              const std::function<bool(const DirectoryEntry&)>& on_entry)
+      override {
+    WIN32_FIND_DATAA data;
+    UniqueFind find(::FindFirstFileA(search_text.c_str(), &data));
+    if (find.get() == INVALID_HANDLE_VALUE) {
+      find.release();
+      return false;
+    }
+    do {
+      if (!on_entry(DirectoryEntry{data.cFileName,
+                                   is_directory(data.dwFileAttributes)}))
+        break;
+    } while (::FindNextFileA(find.get(), &data));
+    return true;
+  }
+
+  std::optional<bool> lookup(const std::string& text) override {
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA(text.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return std::nullopt;
+    ::FindClose(find);
+    return is_directory(data.dwFileAttributes);
+  }
+
+  std::optional<std::string> full_path(const std::string& text) override {
+    // The answer is the required size (terminator included) when it does not
+    // fit; a second try with that size normally succeeds.
+    std::string result(MAX_PATH, '\0');
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      DWORD length = ::GetFullPathNameA(
+          text.c_str(), static_cast<DWORD>(result.size()), result.data(),
+          nullptr);
+      if (length == 0) return std::nullopt;
+      if (length < result.size()) {
+        result.resize(length);
+        return result;
+      }
+      result.assign(length, '\0');
+    }
+    return std::nullopt;
+  }
+
+  unsigned drive_type(const std::string& full_path) override {
+    return ::GetDriveTypeA(full_path.c_str());
+  }
+
+  std::optional<DirectoryId> directory_id(const std::string& text) override {
+    // Backup semantics are what let CreateFileA open a directory.
+    UniqueHandle dir = open_existing(text.empty() ? "." : text,
+                                     FILE_READ_ATTRIBUTES,
+                                     FILE_FLAG_BACKUP_SEMANTICS);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!dir || !::GetFileInformationByHandle(dir.get(), &info) ||
+        !is_directory(info.dwFileAttributes))
+      return std::nullopt;
+    return DirectoryId{
+        info.dwVolumeSerialNumber,
+        (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+  }
+};
+
+CodePageInfo read_ansi_code_page() {
+  CodePageInfo code_page;
+  code_page.number = ::GetACP();
+  CPINFO info;
+  if (!::GetCPInfo(code_page.number, &info) || info.MaxCharSize < 2)
+    return code_page;
+  // Pairs of first and last lead byte, ended by a pair of zeros.
+  for (UINT i = 0; i + 1 < MAX_LEADBYTES && info.LeadByte[i] != 0; i += 2)
+    code_page.lead_byte_ranges.emplace_back(info.LeadByte[i],
+                                            info.LeadByte[i + 1]);
+  return code_page;
+}
+
+}  // namespace
+
+FileSystem& disk_file_system() {
+  static Win32FileSystem file_system;
+  return file_system;
+}
+
+CodePageInfo ansi_code_page() {
+  static const CodePageInfo code_page = read_ansi_code_page();
+  return code_page;
+}
+
+bool windows_paths() { return true; }
+
+void write_output(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void flush_output() { std::fflush(stdout); }
+
+void prepare_process() {
+  // A drive without its medium fails like a missing file instead of asking
+  // the user in a message box.
+  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  ::_setmode(::_fileno(stdout), _O_TEXT);
+  static char buffer[1 << 16];
+  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+}
+
+}  // namespace ostrel

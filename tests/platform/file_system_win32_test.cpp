@@ -1,0 +1,139 @@
+// The Win32 directory search, lookups, full paths, drive types, directory
+// identities and the ANSI code page.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+#include "platform/platform.h"
+#include "scratch_folder_win32.h"
+
+namespace ostrel {
+namespace {
+
+using Found = std::map<std::string, bool>;  // name -> is a directory
+
+Found search_all(const std::string& text, bool* any = nullptr) {
+  Found found;
+  bool result = disk_file_system().search(text, [&](const DirectoryEntry& e) {
+    found[std::string(e.name)] = e.is_directory;
+    return true;
+  });
+  if (any) *any = result;
+  return found;
+}
+
+class FileSystemWin32 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_.make_folder("photos\\sub.jpg");
+    folder_.make_folder("other");
+    folder_.write("photos\\a.jpg", "a");
+    folder_.write("photos\\B.JPG", "b");
+    folder_.write("photos\\c.txt", "c");
+  }
+  testing::ScratchFolder folder_;
+  FileSystem& fs_ = disk_file_system();
+};
+
+TEST_F(FileSystemWin32, SearchReportsStoredNamesAndDirectories) {
+  EXPECT_EQ(search_all("photos\\*.jpg"),
+            (Found{{"a.jpg", false}, {"B.JPG", false}, {"sub.jpg", true}}));
+  EXPECT_EQ(search_all("photos/*.JPG"),
+            (Found{{"a.jpg", false}, {"B.JPG", false}, {"sub.jpg", true}}));
+  EXPECT_EQ(search_all("PHOTOS\\A.JPG"), (Found{{"a.jpg", false}}));
+  Found everything = search_all(folder_.text() + "\\photos\\*.*");
+  EXPECT_EQ(everything.count("c.txt"), 1u);
+  EXPECT_EQ(everything.count("sub.jpg"), 1u);
+}
+
+TEST_F(FileSystemWin32, SearchThatFindsNothingFailsAtOnce) {
+  for (const char* text : {"photos\\*.gif", "missing\\*.*", "photos\\",
+                           "photos\\zz.jpg", ""}) {
+    bool any = true;
+    EXPECT_TRUE(search_all(text, &any).empty()) << text;
+    EXPECT_FALSE(any) << text;
+  }
+}
+
+TEST_F(FileSystemWin32, SearchStopsWhenTheCallerSaysSo) {
+  int calls = 0;
+  EXPECT_TRUE(fs_.search("photos\\*.*", [&](const DirectoryEntry&) {
+    ++calls;
+    return false;
+  }));
+  EXPECT_EQ(calls, 1);
+}
+
+TEST_F(FileSystemWin32, LookupAnswersByTheEntryFound) {
+  const struct {
+    std::string text;
+    std::optional<bool> directory;
+  } cases[] = {
+      {"photos", true},
+      {"PHOTOS", true},
+      {"photos\\sub.jpg", true},
+      {"photos\\a.jpg", false},
+      {"photos/b.jpg", false},
+      {folder_.text() + "\\photos", true},
+      // A trailing separator finds no entry; the root rescue decides then.
+      {"photos\\", std::nullopt},
+      {"photos/", std::nullopt},
+      {"missing", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(fs_.lookup(c.text), c.directory) << c.text;
+}
+
+TEST_F(FileSystemWin32, FullPathIsResolvedAndNeverCut) {
+  EXPECT_EQ(fs_.full_path("photos\\a.jpg"), folder_.text() + "\\photos\\a.jpg");
+  EXPECT_EQ(fs_.full_path("photos\\..\\other"), folder_.text() + "\\other");
+  // A full path longer than a path buffer comes back whole for the caller
+  // to refuse, or not at all (Wine's answer); never cut to fit.
+  const std::string long_name(250, 'n');
+  const std::string whole = folder_.text() + "\\" + long_name;
+  ASSERT_GT(whole.size(), 260u);
+  EXPECT_EQ(fs_.full_path(long_name).value_or(whole), whole);
+  EXPECT_EQ(fs_.full_path(""), std::nullopt);
+}
+
+TEST_F(FileSystemWin32, DriveTypeTellsRootsThatExist) {
+  const std::string root = folder_.text().substr(0, 3);  // e.g. "Z:\"
+  ASSERT_EQ(root[1], ':');
+  EXPECT_GT(fs_.drive_type(root), 1u);
+  DWORD drives = ::GetLogicalDrives();
+  for (char letter = 'Z'; letter >= 'D'; --letter) {
+    if (drives & (1u << (letter - 'A'))) continue;
+    EXPECT_EQ(fs_.drive_type(std::string(1, letter) + ":\\"), 1u);  // no root
+    break;
+  }
+}
+
+TEST_F(FileSystemWin32, DirectoryIdIsTheSameForEverySpelling) {
+  auto id = fs_.directory_id("photos");
+  ASSERT_TRUE(id);
+  for (std::string text : {"photos\\", "PHOTOS", "photos/", ".\\photos",
+                           "other\\..\\photos"})
+    EXPECT_EQ(fs_.directory_id(text), id) << text;
+  EXPECT_EQ(fs_.directory_id(folder_.text() + "\\photos"), id);
+  EXPECT_NE(fs_.directory_id("other"), id);
+  EXPECT_NE(fs_.directory_id("photos\\sub.jpg"), id);
+  EXPECT_EQ(fs_.directory_id(""), fs_.directory_id("."));
+  EXPECT_EQ(fs_.directory_id("photos\\a.jpg"), std::nullopt);
+  EXPECT_EQ(fs_.directory_id("missing"), std::nullopt);
+}
+
+TEST(CodePageWin32, IsTheAnsiCodePageWithItsLeadBytes) {
+  CodePageInfo code_page = ansi_code_page();
+  EXPECT_EQ(code_page.number, ::GetACP());
+  CPINFO info;
+  ASSERT_TRUE(::GetCPInfo(code_page.number, &info));
+  EXPECT_EQ(code_page.lead_byte_ranges.empty(), info.MaxCharSize < 2);
+  for (auto [first, last] : code_page.lead_byte_ranges) {
+    EXPECT_GE(first, 0x80);
+    EXPECT_LE(first, last);
+  }
+}
+
+}  // namespace
+}  // namespace ostrel
