@@ -56,6 +56,10 @@ std::size_t InputFile::read_at(std::uint64_t offset, unsigned char* buffer,
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     done += static_cast<std::size_t>(got);
+    // A short read that reaches the size from the status is the end, which
+    // saves the read of nothing; where the status shows no size (as under
+    // /proc) or the file shrank, only that read of nothing ends it.
+    if (size_ > 0 && offset + done >= size_) break;
   }
   return done;
 }

@@ -1,0 +1,82 @@
+// Where the probe's bytes come from: positioned reads over a file or over
+// memory, and a cache that serves the probe's many 2-byte reads from a few
+// large ones.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "platform/platform.h"
+
+namespace ostrel {
+
+// Positioned reads. Fewer bytes than asked arrive only where the source ends
+// (or fails, which ends it as well); that short read is the only way the
+// probe learns where a source ends.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
+                              std::size_t size) = 0;
+};
+
+// A source over bytes held in memory; the bytes must outlive it.
+class MemoryByteSource : public ByteSource {
+ public:
+  explicit MemoryByteSource(std::span<const unsigned char> bytes)
+      : bytes_(bytes) {}
+  std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
+                      std::size_t size) override;
+
+ private:
+  std::span<const unsigned char> bytes_;
+};
+
+// A source over an open file; the file must outlive it.
+class FileByteSource : public ByteSource {
+ public:
+  explicit FileByteSource(const InputFile& file) : file_(file) {}
+  std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
+                      std::size_t size) override {
+    return file_.read_at(offset, buffer, size);
+  }
+
+ private:
+  const InputFile& file_;
+};
+
+// Serves reads from windows of `window_size` bytes read from another source:
+// the first window where the first read lands, which is kept, and one more
+// that moves to wherever a later read falls outside both. A window that came
+// back short marks where the source ends, so reads at or past that point are
+// answered without asking the source again. Reads larger than a window go
+// straight to the source.
+class WindowedByteSource : public ByteSource {
+ public:
+  WindowedByteSource(ByteSource& source, std::size_t window_size);
+  std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
+                      std::size_t size) override;
+
+ private:
+  struct Window {
+    std::unique_ptr<unsigned char[]> bytes;
+    std::uint64_t start = 0;
+    std::size_t length = 0;
+    bool filled = false;
+    bool short_read = false;  // the source ends at start + length
+  };
+
+  bool answer_from(const Window& window, std::uint64_t offset,
+                   unsigned char* buffer, std::size_t size,
+                   std::size_t& count) const;
+  void fill(Window& window, std::uint64_t offset);
+
+  ByteSource& source_;
+  std::size_t window_size_;
+  Window first_;
+  Window moving_;
+};
+
+}  // namespace ostrel

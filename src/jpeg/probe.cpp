@@ -1,0 +1,103 @@
+#include "jpeg/probe.h"
+
+#include <optional>
+
+#include "platform/platform.h"
+
+namespace ostrel {
+namespace {
+
+constexpr std::uint32_t sof0_code = 0xFFC0;
+constexpr std::uint32_t sof2_code = 0xFFC2;
+constexpr std::uint16_t soi_code = 0xFFD8;
+constexpr std::uint16_t eoi_code = 0xFFD9;
+constexpr std::uint64_t second_start = 128;
+
+// The big-endian 16-bit value at `offset`; nothing when fewer than two bytes
+// arrive.
+std::optional<std::uint16_t> read_pair(ByteSource& source,
+                                       std::uint64_t offset) {
+  unsigned char pair[2];
+  if (source.read_at(offset, pair, 2) < 2) return std::nullopt;
+  return swap16(static_cast<std::uint32_t>(pair[0]) |
+                static_cast<std::uint32_t>(pair[1]) << 8);
+}
+
+}  // namespace
+
+std::uint16_t swap16(std::uint32_t value) {
+  return static_cast<std::uint16_t>((value & 0xFFu) << 8 |
+                                    (value >> 8 & 0xFFu));
+}
+
+std::int64_t scan_for_marker(ByteSource& source, std::uint64_t start,
+                             std::uint32_t code) {
+  const auto wanted = static_cast<std::uint16_t>(code);
+  std::uint64_t position = start;
+  for (;;) {
+    std::optional<std::uint16_t> marker = read_pair(source, position);
+    if (!marker) return -1;
+    if (*marker == wanted) return static_cast<std::int64_t>(position);
+    position += 2;
+    if (*marker == soi_code || *marker == eoi_code) continue;
+    if (*marker >> 8 != 0xFF) return -1;
+    std::optional<std::uint16_t> length = read_pair(source, position);
+    if (!length || *length < 2) return -1;
+    position += *length;  // the length counts its own two bytes
+  }
+}
+
+std::int64_t find_marker(ByteSource& source, std::uint32_t code) {
+  std::int64_t found = scan_for_marker(source, 0, code);
+  if (found < 0) found = scan_for_marker(source, second_start, code);
+  return found;
+}
+
+bool find_dimensions(ByteSource& source, JpegInfo& info) {
+  std::int64_t frame = find_marker(source, sof0_code);
+  if (frame < 0) frame = find_marker(source, sof2_code);
+  if (frame < 0) return false;
+  auto at = static_cast<std::uint64_t>(frame);
+  info.height = read_pair(source, at + 5).value_or(0);
+  info.width = read_pair(source, at + 7).value_or(0);
+  return true;
+}
+
+ProbeResult probe_file(const std::string& path) {
+  ProbeResult result;
+  std::optional<InputFile> file = InputFile::open(path);
+  if (!file) return result;
+  FileByteSource bytes(*file);
+  WindowedByteSource window(bytes, probe_window_size);
+  if (!find_dimensions(window, result.info)) {
+    result.status = ProbeStatus::no_marker;
+    return result;
+  }
+  result.info.byte_size = file->size();
+  result.status = ProbeStatus::ok;
+  return result;
+}
+
+std::string probe_failure_line(const std::string& path, ProbeStatus status) {
+  switch (status) {
+    case ProbeStatus::cannot_open:
+      return path + ";can't open file\n";
+    case ProbeStatus::no_marker:
+      return path + ":can't find marker\n";
+    case ProbeStatus::ok:
+      break;
+  }
+  return {};
+}
+
+int probe_jpeg(const std::string& path, JpegInfo* info) {
+  ProbeResult result = probe_file(path);
+  if (result.status != ProbeStatus::ok) {
+    write_output(probe_failure_line(path, result.status));
+    return -1;
+  }
+  if (info) *info = result.info;
+  return 0;
+}
+
+}  // namespace ostrel

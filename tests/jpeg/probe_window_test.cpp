@@ -1,0 +1,129 @@
+// How the probe reads: one window from the start of the file, another only
+// where the walk leaves what was read, at the position it jumps to.
+#include <cstdint>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "jpeg/probe.h"
+#include "recording_source.h"
+#include "support/jpeg_writer.h"
+
+namespace ostrel {
+namespace {
+
+using testing::FrameKind;
+using testing::JpegImage;
+using testing::JpegWriterOptions;
+using testing::make_jpeg;
+using Bytes = std::vector<unsigned char>;
+using Reads = std::vector<std::uint64_t>;
+
+constexpr std::uint64_t window = probe_window_size;
+constexpr std::size_t dqt_size = 69;  // the segment just before the frame
+
+struct Probed {
+  bool found = false;
+  JpegInfo info;
+  Reads reads;
+};
+
+Probed probe_bytes(const Bytes& bytes) {
+  RecordingSource source(bytes);
+  WindowedByteSource windowed(source, probe_window_size);
+  Probed probed;
+  probed.found = find_dimensions(windowed, probed.info);
+  probed.reads = source.reads;
+  return probed;
+}
+
+JpegWriterOptions plain(int width, int height) {
+  JpegWriterOptions options;
+  options.width = width;
+  options.height = height;
+  options.exif = false;
+  return options;
+}
+
+TEST(ProbeWindow, ReadsOnceWhenEverythingIsInTheFirstWindow) {
+  JpegWriterOptions long_file = plain(3000, 2000);
+  long_file.entropy_size = 3 * probe_window_size;
+  JpegWriterOptions no_frame = plain(30, 20);
+  no_frame.frame = FrameKind::none;  // all four walks run
+  for (const JpegWriterOptions& options :
+       {JpegWriterOptions{}, long_file, no_frame}) {
+    Probed probed = probe_bytes(make_jpeg(options).bytes);
+    EXPECT_EQ(probed.found, options.frame != FrameKind::none);
+    EXPECT_EQ(probed.reads, Reads{0});
+  }
+}
+
+TEST(ProbeWindow, ReadsAgainOnlyAtTheJumpTarget) {
+  JpegWriterOptions thumbnail;
+  thumbnail.thumbnail_size = probe_window_size + 3000;
+  JpegWriterOptions far = plain(100, 50);
+  far.comments = {65533};
+  JpegWriterOptions progressive = thumbnail;  // found by the third walk
+  progressive.frame = FrameKind::progressive;
+  for (const JpegWriterOptions& options : {thumbnail, far, progressive}) {
+    JpegImage image = make_jpeg(options);
+    ASSERT_GT(image.frame_offset, window);
+    Probed probed = probe_bytes(image.bytes);
+    EXPECT_TRUE(probed.found);
+    EXPECT_EQ(probed.info.width, options.width);
+    EXPECT_EQ(probed.reads, (Reads{0, image.frame_offset - dqt_size}));
+  }
+}
+
+// The frame header placed around the first window's end: `shift` is its
+// offset from there, and `again` where the second read starts (0: none).
+TEST(ProbeWindow, FrameHeaderAroundTheWindowEnd) {
+  struct Row {
+    int shift;
+    std::uint64_t again;
+  };
+  const Row rows[] = {
+      {-9, 0},               // X ends at the window's end
+      {-8, window - 1},      // X straddles it
+      {-7, window},          // X just past it
+      {-6, window - 1},      // Y straddles it
+      {-5, window},          // Y just past it
+      {-2, window + 3},      // marker ends at the window's end
+      {-1, window - 1},      // marker straddles it
+      {0, window},           // DQT ends at the window's end
+      {1, window + 1},       // the frame just past it
+  };
+  JpegWriterOptions options = plain(1111, 2222);
+  const std::size_t unshifted = make_jpeg(options).frame_offset;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.shift);
+    // A comment segment is 4 bytes and its body.
+    options.comments = {window + row.shift - unshifted - 4};
+    JpegImage image = make_jpeg(options);
+    ASSERT_EQ(image.frame_offset, window + row.shift);
+    Probed probed = probe_bytes(image.bytes);
+    EXPECT_TRUE(probed.found);
+    EXPECT_EQ(probed.info.width, 1111);
+    EXPECT_EQ(probed.info.height, 2222);
+    EXPECT_EQ(probed.reads, (row.again ? Reads{0, row.again} : Reads{0}));
+  }
+}
+
+TEST(ProbeWindow, AShortReadMarksTheEnd) {
+  // A length past the end of a file longer than the window: every later walk
+  // that reaches that point knows the file ends there without reading.
+  Bytes bytes(window + 100, 'x');
+  const unsigned char head[] = {0xFF, 0xD8, 0xFF, 0xFE, 0xFF, 0xF0};
+  std::copy(std::begin(head), std::end(head), bytes.begin());
+  Probed probed = probe_bytes(bytes);
+  EXPECT_FALSE(probed.found);
+  EXPECT_EQ(probed.reads, (Reads{0, 4 + 0xFFF0}));
+}
+
+TEST(Swap16, ExchangesTheLowBytesOnly) {
+  EXPECT_EQ(swap16(0x12345678), 0x7856);
+  EXPECT_EQ(swap16(0x00FF), 0xFF00);
+}
+
+}  // namespace
+}  // namespace ostrel
