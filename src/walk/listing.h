@@ -1,0 +1,64 @@
+// Sorted listings: the full path texts of the files or of the subdirectories
+// of one directory that match a pattern.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+#include "walk/path.h"
+
+namespace ostrel {
+
+// The entries of one listing, indexed 0 to count() - 1. Owns its texts;
+// reordering touches only the slots, never the texts.
+class NameList {
+ public:
+  NameList() = default;
+  // Takes the texts in the search's order; the entries come sorted by
+  // `sorts_before`, or else in the reverse of that order.
+  NameList(std::vector<std::string> texts, bool sort);
+
+  NameList(NameList&&) noexcept = default;
+  NameList& operator=(NameList&&) noexcept = default;
+  NameList(const NameList&) = delete;
+  NameList& operator=(const NameList&) = delete;
+
+  std::size_t count() const { return slots_.size(); }
+  bool empty() const { return slots_.empty(); }
+  const std::string& operator[](std::size_t index) const {
+    return *slots_[index];
+  }
+
+ private:
+  std::vector<std::string> texts_;
+  // Point into `texts_`, whose buffer moves with the list, so a moved list
+  // keeps valid slots.
+  std::vector<const std::string*> slots_;
+};
+
+// Name order: byte by byte, 'A'-'Z' folded to 'a'-'z' and nothing else
+// folded, bytes taken unsigned, the end of a text before any byte.
+// -1, 0 or +1; 0 also for texts that differ only in the case of A-Z.
+int compare_names(std::string_view a, std::string_view b);
+
+// The order of sorted listings: `compare_names`, with texts that it finds
+// equal ordered by their raw bytes, so `A.jpg` comes before `a.jpg` whatever
+// order the file system returns them in.
+bool sorts_before(std::string_view a, std::string_view b);
+
+// The files (`directories` false) or the subdirectories, "." and ".." left
+// out, of the directory that `pattern` searches. A pattern that matches
+// nothing or names no directory gives an empty listing. Nothing when memory
+// runs out; nothing is printed either way.
+std::optional<NameList> list_matches(const PathStyle& style, FileSystem& fs,
+                                     const std::string& pattern, bool sort,
+                                     bool directories);
+
+std::optional<NameList> list_files(const PathStyle& style, FileSystem& fs,
+                                   const std::string& pattern, bool sort);
+
+}  // namespace ostrel
