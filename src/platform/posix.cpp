@@ -71,6 +71,17 @@ bool is_directory_after_links(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The type comes from the entry itself; only a link, or a file system that
+// does not say, costs a status query, made relative to the open directory
+// so that no path is built and none can grow too long.
+bool entry_is_directory(DIR* dir, const dirent& ent) {
+  if (ent.d_type != DT_UNKNOWN && ent.d_type != DT_LNK)
+    return ent.d_type == DT_DIR;
+  struct stat st;
+  return ::fstatat(::dirfd(dir), ent.d_name, &st, 0) == 0 &&
+         S_ISDIR(st.st_mode);
+}
+
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
@@ -92,17 +103,11 @@ class PosixFileSystem final : public FileSystem {
         ::opendir(dir.empty() ? "." : dir.c_str()));
     if (!handle) return false;
     bool found = false;
-    std::string full = dir;
     while (const dirent* ent = ::readdir(handle.get())) {
       std::string_view name = ent->d_name;
       if (name == "." || name == ".." || !wildcard_match(last, name)) continue;
       found = true;
-      bool is_dir = ent->d_type == DT_DIR;
-      if (ent->d_type == DT_UNKNOWN || ent->d_type == DT_LNK) {
-        full.resize(dir.size());
-        full += name;
-        is_dir = is_directory_after_links(full);
-      }
+      bool is_dir = entry_is_directory(handle.get(), *ent);
       if (!on_entry(DirectoryEntry{name, is_dir})) break;
     }
     return found;
