@@ -1,0 +1,285 @@
+// Classification, status query and patterns of path texts, in both styles,
+// against an in-memory file system.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "walk/path.h"
+
+namespace ostrel {
+namespace {
+
+// Answers lookups of exact texts, as the Windows directory search does: a
+// text that ends in a separator finds nothing unless it is listed itself.
+class FakeFileSystem final : public FileSystem {
+ public:
+  std::map<std::string, bool> entries;  // text -> is a directory
+  std::map<std::string, std::string> full_paths;
+  std::map<std::string, unsigned> drive_types;
+  std::vector<std::string> looked_up;
+
+  bool search(const std::string&,
+              const std::function<bool(const DirectoryEntry&)>&) override {
+    return false;
+  }
+  std::optional<bool> lookup(const std::string& text) override {
+    looked_up.push_back(text);
+    auto it = entries.find(text);
+    if (it == entries.end()) return std::nullopt;
+    return it->second;
+  }
+  std::optional<std::string> full_path(const std::string& text) override {
+    auto it = full_paths.find(text);
+    if (it == full_paths.end()) return std::nullopt;
+    return it->second;
+  }
+  unsigned drive_type(const std::string& full) override {
+    auto it = drive_types.find(full);
+    return it == drive_types.end() ? 1 : it->second;
+  }
+  std::optional<DirectoryId> directory_id(const std::string&) override {
+    return std::nullopt;
+  }
+};
+
+const std::string kLongShare = "\\\\server\\" + std::string(300, 's') + "\\";
+
+FakeFileSystem windows_disk() {
+  FakeFileSystem fs;
+  fs.entries = {{".", true},          {"..", true},
+                {"photos", true},     {"a.jpg", false},
+                {"sub", true},        {"sub\\a.jpg", false},
+                {"D:", true},         {"E:", true},
+                {"photos\\*.jpg", false},
+                {"C:/", false},       {"/", false},
+                {"\x95", true},       {"\x95?", false}};
+  fs.full_paths = {{"D:/", "D:\\"},
+                   {"D:\\", "D:\\"},
+                   {"D:\\\\", "D:\\"},
+                   {"E:/", "E:\\"},
+                   {"a.jpg\\", "C:\\work\\a.jpg\\"},
+                   {"\\\\server\\share\\", "\\\\server\\share\\"},
+                   {"\\\\server\\share", "\\\\server\\share"},
+                   {"\\\\server\\gone\\", "\\\\server\\gone\\"},
+                   {kLongShare, kLongShare}};
+  fs.drive_types = {{"C:\\work\\a.jpg\\", 3},
+                    {"D:\\", 3},
+                    {"E:\\", 1},
+                    {"\\\\server\\share\\", 4},
+                    {"\\\\server\\share", 4},
+                    {"\\\\server\\gone\\", 0},
+                    {kLongShare, 4}};
+  return fs;
+}
+
+FakeFileSystem posix_disk() {
+  FakeFileSystem fs;
+  fs.entries = {{".", true},         {"..", true},
+                {"/", true},         {"photos", true},
+                {"a.jpg", false},    {"sub", true},
+                {"sub/a.jpg", false}, {"photos/*.jpg", false},
+                {"a\\", true},       {"a\\b", false}};
+  // Never asked in POSIX style: there are no drive or share roots.
+  fs.full_paths = {{"D:/", "D:\\"}};
+  fs.drive_types = {{"D:\\", 3}};
+  return fs;
+}
+
+LeadByteSet code_page_932() {
+  return lead_bytes_for_code_page(CodePageInfo{932, {}});
+}
+LeadByteSet single_byte_code_page() {
+  return lead_bytes_for_code_page(CodePageInfo{1252, {}});
+}
+
+struct ArgumentRow {
+  std::string argument;
+  int classification;
+  std::string search_pattern;
+  std::string subdir_pattern;
+};
+
+void check_arguments(const PathStyle& style, FakeFileSystem fs,
+                     const std::vector<ArgumentRow>& rows) {
+  for (const ArgumentRow& row : rows) {
+    SCOPED_TRACE("argument \"" + row.argument + "\"");
+    EXPECT_EQ(classify_path(style, fs, row.argument), row.classification);
+    EXPECT_EQ(make_search_pattern(style, fs, row.argument, "*.jpg"),
+              row.search_pattern);
+    EXPECT_EQ(make_subdir_pattern(style, fs, row.argument),
+              row.subdir_pattern);
+    // Every pattern the walk makes is its own listing pattern.
+    EXPECT_EQ(make_listing_pattern(style, fs, row.search_pattern),
+              row.search_pattern);
+    EXPECT_EQ(make_listing_pattern(style, fs, row.subdir_pattern),
+              row.subdir_pattern);
+  }
+}
+
+TEST(PathArguments, WindowsStyle) {
+  check_arguments(
+      windows_path_style(code_page_932()), windows_disk(),
+      {
+          {"", 1, "*.jpg", "*.*"},
+          {"D:", 1, "D:*.jpg", "D:*.*"},
+          {"D:\\", 1, "D:\\*.jpg", "D:\\*.*"},
+          {"\\", 1, "\\*.jpg", "\\*.*"},
+          {"photos", 1, "photos\\*.jpg", "photos\\*.*"},
+          {"photos\\", 1, "photos\\*.jpg", "photos\\*.*"},
+          {"photos/", 1, "photos/\\*.jpg", "photos/\\*.*"},
+          {"photos\\\\", 1, "photos\\\\*.jpg", "photos\\\\*.*"},
+          {".", 1, ".\\*.jpg", ".\\*.*"},
+          {"..", 1, "..\\*.jpg", "..\\*.*"},
+          {"a.jpg", 0, "a.jpg", "*.*"},
+          {"a.jpg\\", -1, "a.jpg\\", "a.jpg\\*.*"},
+          {"a.jpg/", -1, "a.jpg/", "a.jpg/*.*"},
+          {"sub\\a.jpg", 0, "sub\\a.jpg", "sub\\*.*"},
+          {"photos\\*.jpg", -1, "photos\\*.jpg", "photos\\*.*"},
+          {"D:*.jpg", -1, "D:*.jpg", "D:*.*"},
+          {"nosuch", -1, "nosuch", "*.*"},
+          {"nosuch\\", -1, "nosuch\\", "nosuch\\*.*"},
+          {"D:/", 1, "D:/\\*.jpg", "D:/\\*.*"},
+          {"E:/", -1, "E:/", "E:/*.*"},
+          {"\\\\server\\share\\", 1, "\\\\server\\share\\*.jpg",
+           "\\\\server\\share\\*.*"},
+          {"\\\\server\\gone\\", -1, "\\\\server\\gone\\",
+           "\\\\server\\gone\\*.*"},
+      });
+}
+
+TEST(PathArguments, PosixStyle) {
+  check_arguments(posix_path_style(), posix_disk(),
+                  {
+                      {"", 1, "*.jpg", "*.*"},
+                      {"/", 1, "/*.jpg", "/*.*"},
+                      {"photos", 1, "photos/*.jpg", "photos/*.*"},
+                      {"photos/", 1, "photos/*.jpg", "photos/*.*"},
+                      {".", 1, "./*.jpg", "./*.*"},
+                      {"..", 1, "../*.jpg", "../*.*"},
+                      {"a.jpg", 0, "a.jpg", "*.*"},
+                      {"a.jpg/", -1, "a.jpg/", "a.jpg/*.*"},
+                      {"sub/a.jpg", 0, "sub/a.jpg", "sub/*.*"},
+                      {"photos/*.jpg", -1, "photos/*.jpg", "photos/*.*"},
+                      {"nosuch", -1, "nosuch", "*.*"},
+                      {"a.b/c", -1, "a.b/c", "a.b/*.*"},
+                      // `\` is a byte of a name, and no prefix is a drive.
+                      {"a\\b", 0, "a\\b", "*.*"},
+                      {"a\\", 1, "a\\/*.jpg", "a\\/*.*"},
+                      {"D:", -1, "D:", "*.*"},
+                      {"D:/", -1, "D:/", "D:/*.*"},
+                  });
+}
+
+TEST(PathArguments, DirectoryIsListedWithSeparatorAndAllNames) {
+  FakeFileSystem fs = windows_disk();
+  EXPECT_EQ(make_listing_pattern(windows_path_style({}), fs, "photos"),
+            "photos\\*.*");
+  fs = posix_disk();
+  EXPECT_EQ(make_listing_pattern(posix_path_style(), fs, "photos"),
+            "photos/*.*");
+}
+
+TEST(PathArguments, WildcardsDrivesAndRootsNeverReachThePlatform) {
+  PathStyle windows = windows_path_style(code_page_932());
+  for (std::string text : {"", "D:", "D:\\", "\\", "photos\\*.jpg",
+                           "D:*.jpg", "a?", "*"}) {
+    FakeFileSystem fs = windows_disk();
+    classify_path(windows, fs, text);
+    EXPECT_TRUE(fs.looked_up.empty()) << text;
+  }
+  for (std::string text : {"", "/", "photos/*.jpg", "a?"}) {
+    FakeFileSystem fs = posix_disk();
+    classify_path(posix_path_style(), fs, text);
+    EXPECT_TRUE(fs.looked_up.empty()) << text;
+  }
+}
+
+struct StatusRow {
+  std::string text;
+  bool found;
+  bool is_directory;
+};
+
+void check_status(const PathStyle& style, FakeFileSystem fs,
+                  const std::vector<StatusRow>& rows) {
+  for (const StatusRow& row : rows) {
+    SCOPED_TRACE("text \"" + row.text + "\"");
+    PathStatus status = query_path_status(style, fs, row.text);
+    EXPECT_EQ(status.found, row.found);
+    EXPECT_EQ(status.is_directory, row.is_directory);
+  }
+}
+
+TEST(PathStatusQuery, WindowsStyle) {
+  check_status(windows_path_style(code_page_932()), windows_disk(),
+               {
+                   {"D:", false, false},  // a bare drive, though listed
+                   {"photos\\*.jpg", false, false},
+                   {"photos", true, true},
+                   {"a.jpg", true, false},
+                   {"sub\\", true, true},
+                   {"sub/\\", true, true},
+                   {"a.jpg\\", false, false},
+                   {"nosuch\\", false, false},
+                   // A root found without its directory attribute.
+                   {"C:/", true, true},
+                   {"/", true, true},
+                   {"D:\\", true, true},
+                   {"D:\\\\", true, true},
+                   {"E:/", false, false},
+                   {"\\\\server\\share", true, true},
+                   {"\\\\server\\gone\\", false, false},
+                   {kLongShare, false, false},
+               });
+}
+
+TEST(PathStatusQuery, DoubleByteTextUnderTheCodePage) {
+  // 0x95 0x5C is one character in code page 932: no trailing separator to
+  // look past; and the `?` after 0x95 is no wildcard.
+  check_status(windows_path_style(code_page_932()), windows_disk(),
+               {{"\x95\\", false, false},
+                {"\x95?", true, false},
+                {"a\x95", false, false}});
+  check_status(windows_path_style(single_byte_code_page()), windows_disk(),
+               {{"\x95\\", true, true}, {"\x95?", false, false}});
+}
+
+TEST(PathStatusQuery, PosixStyleHasNoRootRescue) {
+  check_status(posix_path_style(), posix_disk(),
+               {{"D:/", false, false},
+                {"photos//", true, true},
+                {"a.jpg/", false, false},
+                {"a\\", true, true},
+                {"\x95?", false, false}});
+}
+
+struct ShareRootRow {
+  std::string full_path;
+  bool expected;
+};
+
+TEST(PathStatusQuery, UncShareRoot) {
+  const std::vector<ShareRootRow> rows = {
+      {"\\\\server\\share", true},
+      {"\\\\server\\share\\", true},
+      {"//server/share/", true},
+      {"\\/s\\x", true},
+      {"\\\\\\x\\y", true},  // the byte after `\\` belongs to the server
+      {"\\\\x\\\\y", false},
+      {"\\\\s\\", false},
+      {"\\\\s\\\\", false},
+      {"\\\\s\\x\\\\", false},
+      {"\\\\server\\share\\dir", false},
+      {"\\\\server", false},
+      {"\\\\ab", false},
+      {"C:\\", false},
+      {"", false},
+  };
+  for (const ShareRootRow& row : rows)
+    EXPECT_EQ(is_unc_share_root(row.full_path), row.expected) << row.full_path;
+}
+
+}  // namespace
+}  // namespace ostrel
