@@ -19,7 +19,7 @@ using testing::make_jpeg;
 using Bytes = std::vector<unsigned char>;
 using Reads = std::vector<std::uint64_t>;
 
-constexpr std::uint64_t window = probe_window_size;
+constexpr std::size_t window = probe_window_size;
 constexpr std::size_t dqt_size = 69;  // the segment just before the frame
 
 struct Probed {
