@@ -1,0 +1,97 @@
+// Probes files on worker threads ahead of the walk and hands the results
+// back in the order the files were queued, so that whoever prints them
+// prints exactly what probing one file after another would have printed.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/wake_signal.h"
+#include "jpeg/probe.h"
+
+namespace ostrel {
+
+class ProbePool {
+ public:
+  using Probe = ProbeResult (*)(const std::string& path);
+  // Receives one result, on the thread that queued the file.
+  using ResultHandler =
+      std::function<void(const std::string& path, const ProbeResult& result)>;
+
+  // Enough probes in flight to keep a disk's queue busy; threads that wait
+  // for the disk cost no processor time.
+  static constexpr unsigned default_threads = 8;
+  static constexpr std::size_t default_window = 64;
+
+  // `window` files at most are queued or held as results (rounded up to a
+  // power of two). The threads start with the second file in flight, so a
+  // run that probes one file never starts them; if none can be started,
+  // the queuing thread probes everything itself.
+  explicit ProbePool(unsigned threads = default_threads,
+                     std::size_t window = default_window,
+                     Probe probe = probe_file);
+  ~ProbePool();
+  ProbePool(const ProbePool&) = delete;
+  ProbePool& operator=(const ProbePool&) = delete;
+
+  // Queues one file. When the window is full, first hands over the oldest
+  // result (waiting for it, or probing queued files meanwhile); afterwards
+  // hands over every result that is ready, oldest first.
+  void submit(const std::string& path, const ResultHandler& handle);
+
+  // Hands over every result still in flight, oldest first. An exception
+  // thrown by a probe comes out here or in `submit`, where that file's
+  // result would have been handed over.
+  void drain(const ResultHandler& handle);
+
+  // Drops everything in flight, once the probes under way have ended.
+  void discard();
+
+  std::size_t in_flight() const {
+    return static_cast<std::size_t>(submitted_ - retired_);
+  }
+
+ private:
+  struct Slot {
+    std::string path;
+    ProbeResult result;
+    std::exception_ptr error;
+    std::atomic<std::uint32_t> done{0};
+  };
+
+  Slot& slot(std::uint64_t index) { return slots_[index & mask_]; }
+  bool claim(std::uint64_t& index);
+  void run(std::uint64_t index);
+  void work();
+  void start_threads();
+  void wait_until_done(Slot& slot);
+  void retire_oldest(const ResultHandler& handle);
+
+  Probe probe_;
+  unsigned thread_count_;
+  std::size_t mask_;
+  std::unique_ptr<Slot[]> slots_;
+
+  // Only the queuing thread touches these.
+  std::uint64_t submitted_ = 0;
+  std::uint64_t retired_ = 0;
+  bool threads_started_ = false;
+
+  // Files below `published_` may be probed; `claimed_` is the next one that
+  // no thread has taken yet.
+  std::atomic<std::uint64_t> published_{0};
+  std::atomic<std::uint64_t> claimed_{0};
+  std::atomic<bool> stopping_{false};
+  WakeSignal work_ready_;
+  WakeSignal probe_done_;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace ostrel
