@@ -135,7 +135,7 @@ const RunCase run_cases[] = {
     {"Wildcard",
      {"photos/*"},
      photos_lines + "photos/note.txt:can't find marker\n"},
-    {"WildcardIgnoresCase", {"photos/B*"}, "photos/b.jpg 800 600\n"},
+    {"WildcardIgnoresCase", {"photos/B.*"}, "photos/b.jpg 800 600\n"},
     {"MissingName", {"nosuch.jpg"}, ""},
     {"Recursive", {"-r", "photos"}, photos_lines + photos_below},
     {"RecursiveWildcard",
@@ -145,6 +145,8 @@ const RunCase run_cases[] = {
      {"-r", "photos/nosuch"},
      photos_below},
 };
+
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
 
 class RunTable : public EndToEnd,
                  public ::testing::WithParamInterface<RunCase> {};
