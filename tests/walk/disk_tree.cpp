@@ -1,0 +1,103 @@
+#include "disk_tree.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string_view>
+#include <vector>
+
+namespace ostrel::testing {
+namespace {
+
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+bool make_file(int directory, const std::string& file) {
+  int fd = ::openat(directory, file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC,
+                    0644);
+  return fd >= 0 && ::close(fd) == 0;
+}
+
+// The names in an open directory, "." and ".." left out.
+bool read_names(int directory, std::vector<std::string>& names) {
+  int copy = ::dup(directory);
+  DIR* dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
+  if (!dir) {
+    if (copy >= 0) ::close(copy);
+    return false;
+  }
+  ::rewinddir(dir);
+  names.clear();
+  while (const dirent* entry = ::readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(dir);
+  return true;
+}
+
+// Removes every entry of an open directory but the subdirectories; the
+// first of those, if any, is left in `subdirectory`.
+bool clear_files(int directory, std::string& subdirectory) {
+  std::vector<std::string> names;
+  if (!read_names(directory, names)) return false;
+  subdirectory.clear();
+  for (const std::string& name : names) {
+    struct stat st;
+    if (::fstatat(directory, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+      return false;
+    if (!S_ISDIR(st.st_mode)) {
+      if (::unlinkat(directory, name.c_str(), 0) != 0) return false;
+    } else if (subdirectory.empty()) {
+      subdirectory = name;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool make_chain(const std::string& parent, int depth, const std::string& name,
+                const std::string& file) {
+  int fd = ::open(parent.c_str(), kDirectoryFlags);
+  for (int level = 0; fd >= 0 && level < depth; ++level) {
+    if (!make_file(fd, file) || ::mkdirat(fd, name.c_str(), 0755) != 0) break;
+    int next = ::openat(fd, name.c_str(), kDirectoryFlags);
+    ::close(fd);
+    fd = next;
+  }
+  return fd >= 0 && ::close(fd) == 0;
+}
+
+bool remove_tree(const std::string& path) {
+  int fd = ::open(path.c_str(), kDirectoryFlags);
+  if (fd < 0) return false;
+  // The names on the way down from `path`: the stack the removal climbs.
+  std::vector<std::string> way_down;
+  std::string subdirectory;
+  while (fd >= 0 && clear_files(fd, subdirectory)) {
+    int next = -1;
+    if (!subdirectory.empty()) {
+      next = ::openat(fd, subdirectory.c_str(), kDirectoryFlags);
+      if (next >= 0) way_down.push_back(subdirectory);
+    } else if (way_down.empty()) {
+      ::close(fd);
+      return ::rmdir(path.c_str()) == 0;
+    } else {
+      next = ::openat(fd, "..", kDirectoryFlags & ~O_NOFOLLOW);
+      if (next >= 0 &&
+          ::unlinkat(next, way_down.back().c_str(), AT_REMOVEDIR) != 0) {
+        ::close(next);
+        next = -1;
+      }
+      way_down.pop_back();
+    }
+    ::close(fd);
+    fd = next;
+  }
+  if (fd >= 0) ::close(fd);
+  return false;
+}
+
+}  // namespace ostrel::testing

@@ -1,0 +1,257 @@
+// The walk over a file system in memory with the Windows rules.
+#include "walk/walk.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/memory_fs.h"
+
+namespace ostrel {
+namespace {
+
+using testing::MemoryFileSystem;
+using Texts = std::vector<std::string>;
+
+// Runs walks and keeps what they visited and printed.
+struct Recorder {
+  const PathStyle style = windows_path_style({});
+  Texts visited;
+  std::string printed;
+
+  int walk(FileSystem& fs, const std::string& argument, bool recursive,
+           int stop_at = 0, int stop_with = 0) {
+    WalkContext context{style, fs,
+                        [this](std::string_view text) { printed += text; }};
+    return walk_pattern(
+        context, argument, "*.jpg",
+        [&](const std::string& path) {
+          visited.push_back(path);
+          return static_cast<int>(visited.size()) == stop_at ? stop_with : 0;
+        },
+        recursive);
+  }
+};
+
+// photos holds b.jpg, A.jpg, note.txt and the subdirectories x (1.jpg) and
+// W (2.jpg and sub, which holds 3.jpg); the current directory holds
+// photos, top.jpg and the empty directory empty.
+void add_example_tree(MemoryFileSystem& fs) {
+  for (const char* file :
+       {"photos\\b.jpg", "photos\\A.jpg", "photos\\note.txt",
+        "photos\\x\\1.jpg", "photos\\W\\2.jpg", "photos\\W\\sub\\3.jpg",
+        "top.jpg"})
+    fs.add_file(file);
+  fs.add_directory("empty");
+}
+
+const Texts kPhotosTree = {"photos\\A.jpg", "photos\\b.jpg",
+                           "photos\\W\\2.jpg", "photos\\W\\sub\\3.jpg",
+                           "photos\\x\\1.jpg"};
+const Texts kPhotosSubdirectories = {
+    "photos\\W\\2.jpg", "photos\\W\\sub\\3.jpg", "photos\\x\\1.jpg"};
+
+TEST(Walk, VisitsWhatEachArgumentNames) {
+  struct Row {
+    const char* argument;
+    bool recursive;
+    Texts expected;
+  };
+  const Row rows[] = {
+      {"photos", false, {"photos\\A.jpg", "photos\\b.jpg"}},
+      {"photos", true, kPhotosTree},
+      {"PHOTOS/w", false, {"PHOTOS/w\\2.jpg"}},
+      {"photos\\", false, {"photos\\A.jpg", "photos\\b.jpg"}},
+      {"photos\\", true, kPhotosTree},
+      {"photos\\*.jpg", false, {"photos\\A.jpg", "photos\\b.jpg"}},
+      {"photos\\*", false,
+       {"photos\\A.jpg", "photos\\b.jpg", "photos\\note.txt"}},
+      // Every subdirectory is walked, not only those the wildcard matches.
+      {"photos\\a*", true,
+       {"photos\\A.jpg", "photos\\W\\2.jpg", "photos\\W\\sub\\3.jpg",
+        "photos\\x\\1.jpg"}},
+      {"photos\\NOTE.TXT", false, {"photos\\note.txt"}},
+      {"photos\\note.txt", true,
+       {"photos\\note.txt", "photos\\W\\2.jpg", "photos\\W\\sub\\3.jpg",
+        "photos\\x\\1.jpg"}},
+      {"", false, {"top.jpg"}},
+      {"", true,
+       {"top.jpg", "photos\\A.jpg", "photos\\b.jpg", "photos\\W\\2.jpg",
+        "photos\\W\\sub\\3.jpg", "photos\\x\\1.jpg"}},
+      {".", false, {".\\top.jpg"}},
+      {"photos\\nosuch", false, {}},
+      {"photos\\nosuch", true, kPhotosSubdirectories},
+      {"photos\\*.png", true, kPhotosSubdirectories},
+      {"nosuch", true, kPhotosTree},
+      {"nosuch\\*.jpg", true, {}},
+      {"empty", true, {}},
+  };
+  for (const Row& row : rows) {
+    MemoryFileSystem fs;
+    add_example_tree(fs);
+    Recorder recorder;
+    EXPECT_EQ(recorder.walk(fs, row.argument, row.recursive), 0)
+        << row.argument;
+    EXPECT_EQ(recorder.visited, row.expected)
+        << row.argument << (row.recursive ? " -r" : "");
+    EXPECT_EQ(recorder.printed, "") << row.argument;
+  }
+}
+
+TEST(Walk, ReadsEachDirectoryOnceForItsFilesAndOnceForItsSubdirectories) {
+  MemoryFileSystem fs;
+  add_example_tree(fs);
+  Recorder().walk(fs, "photos", true);
+  EXPECT_EQ(fs.searches(),
+            (Texts{"photos\\*.jpg", "photos\\*.*", "photos\\W\\*.jpg",
+                   "photos\\W\\*.*", "photos\\W\\sub\\*.jpg",
+                   "photos\\W\\sub\\*.*", "photos\\x\\*.jpg",
+                   "photos\\x\\*.*"}));
+}
+
+TEST(Walk, WithoutRecursionListsNoDirectories) {
+  MemoryFileSystem fs;
+  add_example_tree(fs);
+  Recorder().walk(fs, "photos", false);
+  EXPECT_EQ(fs.searches(), Texts{"photos\\*.jpg"});
+}
+
+TEST(Walk, VisitorsNonzeroResultStopsEverything) {
+  for (int stop_at : {1, 3}) {
+    MemoryFileSystem fs;
+    add_example_tree(fs);
+    Recorder recorder;
+    EXPECT_EQ(recorder.walk(fs, "photos", true, stop_at, -7), -7);
+    EXPECT_EQ(recorder.visited,
+              Texts(kPhotosTree.begin(), kPhotosTree.begin() + stop_at));
+    EXPECT_EQ(recorder.printed, "");
+  }
+  // Stopped at its first file, the walk lists no subdirectory at all.
+  MemoryFileSystem fs;
+  add_example_tree(fs);
+  Recorder().walk(fs, "photos", true, 1, 1);
+  EXPECT_EQ(fs.searches(), Texts{"photos\\*.jpg"});
+}
+
+TEST(Walk, WalksEachDirectoryOnceThroughCyclesAndAliases) {
+  MemoryFileSystem fs;
+  add_example_tree(fs);
+  fs.add_link("photos\\W\\back", "photos");     // back to the start
+  fs.add_link("photos\\W\\sub\\self", "photos\\W\\sub");
+  fs.add_link("photos\\V", "photos\\W");        // an alias met first
+  fs.add_link("photos\\x\\up", "photos\\W\\sub");  // one met last
+  Recorder recorder;
+  EXPECT_EQ(recorder.walk(fs, "photos", true), 0);
+  EXPECT_EQ(recorder.visited,
+            (Texts{"photos\\A.jpg", "photos\\b.jpg", "photos\\V\\2.jpg",
+                   "photos\\V\\sub\\3.jpg", "photos\\x\\1.jpg"}));
+  // A wildcard argument starts in its own directory just the same.
+  Recorder wildcard;
+  wildcard.walk(fs, "photos\\b*", true);
+  EXPECT_EQ(wildcard.visited,
+            (Texts{"photos\\b.jpg", "photos\\V\\2.jpg",
+                   "photos\\V\\sub\\3.jpg", "photos\\x\\1.jpg"}));
+}
+
+TEST(Walk, WalksEveryDirectoryAgainForEachArgument) {
+  MemoryFileSystem fs;
+  add_example_tree(fs);
+  Recorder recorder;
+  recorder.walk(fs, "photos", true);
+  recorder.walk(fs, "photos", true);
+  EXPECT_EQ(recorder.visited.size(), 2 * kPhotosTree.size());
+}
+
+TEST(Walk, SubdirectoryNamesWithWildcardsMeanThemselves) {
+  MemoryFileSystem fs;
+  for (const char* file : {"a*b\\1.jpg", "a*b\\c?d\\3.jpg", "axb\\2.jpg",
+                           "cxd\\4.jpg", "a1b"})
+    fs.add_file(file);
+  Recorder recorder;
+  EXPECT_EQ(recorder.walk(fs, ".", true), 0);
+  EXPECT_EQ(recorder.visited,
+            (Texts{".\\a*b\\1.jpg", ".\\a*b\\c?d\\3.jpg", ".\\axb\\2.jpg",
+                   ".\\cxd\\4.jpg"}));
+}
+
+// Deeper than the path limit of any platform lets a walk go on disk (the
+// cost of a level grows with its path, so not deeper still).
+TEST(Walk, ThousandsOfLevelsEndCleanly) {
+  constexpr int kDepth = 4000;
+  MemoryFileSystem fs;
+  std::string path = "d";
+  Texts expected;
+  for (int level = 1; level <= kDepth; ++level) {
+    if (level % 1000 == 0) expected.push_back(path + "\\f.jpg");
+    path += "\\d";
+  }
+  fs.add_directory(path);
+  for (const std::string& file : expected) fs.add_file(file);
+  Recorder recorder;
+  EXPECT_EQ(recorder.walk(fs, "d", true), 0);
+  EXPECT_EQ(recorder.visited, expected);
+}
+
+// Each listing of the example tree's walk fails in turn: the line names the
+// level's own argument and the walk stops there.
+TEST(Walk, MemoryErrorAtEachListingStopsTheWalk) {
+  struct Row {
+    int failing_search;
+    const char* line;
+    std::size_t visited;
+  };
+  const Row rows[] = {
+      {1, "memory error for wildcard \"photos\"\n", 0},
+      {2, "memory error for wildcard (dir) \"photos\"\n", 2},
+      {3, "memory error for wildcard \"photos\\W\"\n", 2},
+      {4, "memory error for wildcard (dir) \"photos\\W\"\n", 3},
+      {5, "memory error for wildcard \"photos\\W\\sub\"\n", 3},
+      {6, "memory error for wildcard (dir) \"photos\\W\\sub\"\n", 4},
+      {7, "memory error for wildcard \"photos\\x\"\n", 4},
+      {8, "memory error for wildcard (dir) \"photos\\x\"\n", 5},
+  };
+  for (const Row& row : rows) {
+    MemoryFileSystem fs;
+    add_example_tree(fs);
+    fs.fail_search(row.failing_search);
+    Recorder recorder;
+    EXPECT_EQ(recorder.walk(fs, "photos", true), WALK_NO_MEMORY);
+    EXPECT_EQ(recorder.printed, row.line);
+    EXPECT_EQ(recorder.visited,
+              Texts(kPhotosTree.begin(), kPhotosTree.begin() + row.visited));
+    EXPECT_EQ(fs.searches().size(),
+              static_cast<std::size_t>(row.failing_search));
+  }
+}
+
+// Every call to the file system in turn runs out of memory, wherever the
+// walk makes it: pattern building, identities, listings. Each failure ends
+// the walk with one memory-error line, never with an exception.
+TEST(Walk, MemoryErrorAnywhereEndsTheWalkWithOneLine) {
+  for (const char* argument : {"photos", "photos\\a*", "nosuch"}) {
+    MemoryFileSystem clean;
+    add_example_tree(clean);
+    Recorder full;
+    full.walk(clean, argument, true);
+    for (int call = 1; call <= clean.calls(); ++call) {
+      MemoryFileSystem fs;
+      add_example_tree(fs);
+      fs.fail_call(call);
+      Recorder recorder;
+      EXPECT_EQ(recorder.walk(fs, argument, true), WALK_NO_MEMORY)
+          << argument << " " << call;
+      EXPECT_EQ(recorder.printed.rfind("memory error for wildcard ", 0), 0u);
+      EXPECT_EQ(std::count(recorder.printed.begin(), recorder.printed.end(),
+                           '\n'),
+                1);
+      ASSERT_LE(recorder.visited.size(), full.visited.size());
+      EXPECT_TRUE(std::equal(recorder.visited.begin(), recorder.visited.end(),
+                             full.visited.begin()));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ostrel
