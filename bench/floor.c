@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-enum { WINDOW = 4096 };
+enum { WINDOW = 16384 }; /* the same header read as ostrel's */
 struct header { int fd; long start, length; unsigned char bytes[WINDOW]; };
 
 /* The big-endian pair at `at`, or -1 past the end of the file. */

@@ -113,8 +113,7 @@ JpegWriterOptions jpeg_options(Random& random) {
   return options;
 }
 
-void write_tree(const fs::path& root, std::uint64_t count,
-                std::uint64_t seed) {
+void write_tree(const fs::path& root, std::uint64_t count, std::uint64_t seed) {
   Random random(seed);
   std::vector<fs::path> directories =
       directory_names((count + files_per_directory - 1) / files_per_directory);

@@ -2,14 +2,23 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <utility>
 
 namespace ostrel {
 namespace {
 
-// Queued files that wake one more sleeping thread: a thread woken for a
-// single quick probe would cost more than the probe.
-constexpr std::uint64_t wake_backlog = 4;
+// Queued files per awake thread before one more is woken: a thread woken
+// for a file or two costs more than it saves.
+constexpr std::uint64_t wake_step = 8;
+
+// A probe slower than this has waited for the disk. A thread that loses its
+// processor for a while makes some probes slow as well, but not most: only
+// when most are slow do more threads than processors get woken.
+constexpr std::chrono::microseconds disk_wait{100};
+constexpr std::uint32_t share_one = 1024;
+
+constexpr std::uint64_t no_file = ~std::uint64_t{0};
 
 }  // namespace
 
@@ -17,7 +26,10 @@ ProbePool::ProbePool(unsigned threads, std::size_t window, Probe probe)
     : probe_(probe),
       thread_count_(threads),
       mask_(std::bit_ceil(std::max<std::size_t>(window, 1)) - 1),
-      slots_(std::make_unique<Slot[]>(mask_ + 1)) {}
+      slots_(std::make_unique<Slot[]>(mask_ + 1)),
+      // The queuing thread keeps one processor busy itself.
+      computing_threads_(std::max(std::thread::hardware_concurrency(), 1u) -
+                         1) {}
 
 ProbePool::~ProbePool() {
   stopping_.store(true, std::memory_order_seq_cst);
@@ -26,52 +38,75 @@ ProbePool::~ProbePool() {
 }
 
 void ProbePool::submit(const std::string& path, const ResultHandler& handle) {
-  if (in_flight() > mask_) retire_oldest(handle);
+  if (in_flight() > mask_) {
+    // A quarter of the window at once, not one file per wake-up.
+    wait_until_done(retired_ + in_flight() / 4);
+    wait_until_done(retired_);
+    hand_over_ready(handle);
+  }
   Slot& next = slot(submitted_);
   next.path.assign(path);
   next.done.store(0, std::memory_order_relaxed);
   published_.store(++submitted_, std::memory_order_seq_cst);
   if (!threads_started_ && in_flight() > 1) start_threads();
-  if (submitted_ - claimed_.load(std::memory_order_relaxed) >= wake_backlog)
-    work_ready_.notify_one();
-  while (in_flight() > 0 &&
-         slot(retired_).done.load(std::memory_order_acquire) != 0)
-    retire_oldest(handle);
+  wake_for_backlog();
+  hand_over_ready(handle);
 }
 
 void ProbePool::drain(const ResultHandler& handle) {
-  while (in_flight() > 0) retire_oldest(handle);
+  if (in_flight() > 0) wait_until_done(submitted_ - 1);
+  while (in_flight() > 0) {
+    wait_until_done(retired_);
+    hand_over_ready(handle);
+  }
 }
 
 void ProbePool::discard() {
-  while (in_flight() > 0) {
-    Slot& oldest = slot(retired_);
-    wait_until_done(oldest);
-    oldest.error = nullptr;
-    ++retired_;
+  for (; in_flight() > 0; ++retired_) {
+    wait_until_done(retired_);
+    slot(retired_).error = nullptr;
   }
+}
+
+void ProbePool::wake_for_backlog() {
+  std::uint64_t backlog = submitted_ - claimed_.load(std::memory_order_relaxed);
+  std::uint64_t threads = threads_.size();
+  std::uint64_t useful =
+      slow_share_.load(std::memory_order_relaxed) > share_one / 2
+          ? threads
+          : computing_threads_;
+  work_ready_.notify_one_if([&](int unwoken) {
+    std::uint64_t awake = threads - static_cast<std::uint64_t>(unwoken);
+    return awake < useful && backlog > wake_step * awake;
+  });
 }
 
 bool ProbePool::claim(std::uint64_t& index) {
   std::uint64_t next = claimed_.load(std::memory_order_relaxed);
   do {
     if (next >= published_.load(std::memory_order_seq_cst)) return false;
-  } while (!claimed_.compare_exchange_weak(next, next + 1,
-                                           std::memory_order_acq_rel,
-                                           std::memory_order_relaxed));
+  } while (!claimed_.compare_exchange_weak(
+      next, next + 1, std::memory_order_acq_rel, std::memory_order_relaxed));
   index = next;
   return true;
 }
 
 void ProbePool::run(std::uint64_t index) {
   Slot& file = slot(index);
+  auto start = std::chrono::steady_clock::now();
   try {
     file.result = probe_(file.path);
   } catch (...) {
     file.error = std::current_exception();
   }
+  // A running share; updates that race lose a sample, which is harmless.
+  bool slow = std::chrono::steady_clock::now() - start > disk_wait;
+  std::uint32_t share = slow_share_.load(std::memory_order_relaxed);
+  slow_share_.store(share - share / 16 + (slow ? share_one / 16 : 0),
+                    std::memory_order_relaxed);
   file.done.store(1, std::memory_order_seq_cst);
-  probe_done_.notify_all();
+  if (awaited_.load(std::memory_order_seq_cst) == index)
+    probe_done_.notify_one();
 }
 
 void ProbePool::work() {
@@ -81,14 +116,14 @@ void ProbePool::work() {
       run(index);
       continue;
     }
-    std::uint32_t ticket = work_ready_.prepare();
+    work_ready_.prepare();
     if (claim(index)) {
       work_ready_.cancel();
       run(index);
     } else if (stopping_.load(std::memory_order_seq_cst)) {
       work_ready_.cancel();
     } else {
-      work_ready_.wait(ticket);
+      work_ready_.wait();
     }
   }
 }
@@ -104,33 +139,36 @@ void ProbePool::start_threads() {
   }
 }
 
-// Probes queued files while the oldest is still under way elsewhere, and
+// Probes queued files while the one awaited is under way elsewhere, and
 // sleeps only when every queued file has been taken.
-void ProbePool::wait_until_done(Slot& oldest) {
-  if (oldest.done.load(std::memory_order_acquire) != 0) return;
-  if (claimed_.load(std::memory_order_relaxed) < submitted_)
-    work_ready_.notify_all();
-  std::uint64_t index = 0;
-  while (oldest.done.load(std::memory_order_acquire) == 0) {
-    if (claim(index)) {
-      run(index);
+void ProbePool::wait_until_done(std::uint64_t index) {
+  Slot& awaited = slot(index);
+  std::uint64_t next = 0;
+  while (awaited.done.load(std::memory_order_acquire) == 0) {
+    if (claim(next)) {
+      run(next);
       continue;
     }
-    std::uint32_t ticket = probe_done_.prepare();
-    if (oldest.done.load(std::memory_order_seq_cst) != 0) {
+    awaited_.store(index, std::memory_order_seq_cst);
+    probe_done_.prepare();
+    if (awaited.done.load(std::memory_order_seq_cst) != 0)
       probe_done_.cancel();
-      break;
-    }
-    probe_done_.wait(ticket);
+    else
+      probe_done_.wait();
+    awaited_.store(no_file, std::memory_order_relaxed);
   }
 }
 
-void ProbePool::retire_oldest(const ResultHandler& handle) {
-  Slot& oldest = slot(retired_);
-  wait_until_done(oldest);
-  ++retired_;
-  if (oldest.error) std::rethrow_exception(std::exchange(oldest.error, nullptr));
-  handle(oldest.path, oldest.result);
+// Hands over the results that are ready, oldest first, up to the first
+// that is not.
+void ProbePool::hand_over_ready(const ResultHandler& handle) {
+  while (in_flight() > 0 &&
+         slot(retired_).done.load(std::memory_order_acquire) != 0) {
+    Slot& oldest = slot(retired_++);
+    if (oldest.error)
+      std::rethrow_exception(std::exchange(oldest.error, nullptr));
+    handle(oldest.path, oldest.result);
+  }
 }
 
 }  // namespace ostrel

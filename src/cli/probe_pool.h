@@ -25,15 +25,17 @@ class ProbePool {
   using ResultHandler =
       std::function<void(const std::string& path, const ProbeResult& result)>;
 
-  // Enough probes in flight to keep a disk's queue busy; threads that wait
-  // for the disk cost no processor time.
-  static constexpr unsigned default_threads = 8;
-  static constexpr std::size_t default_window = 64;
+  // Enough probes in flight to keep a disk's queue busy when the cache is
+  // cold. With a warm cache only as many threads as there are processors
+  // are kept awake; the rest sleep.
+  static constexpr unsigned default_threads = 16;
+  static constexpr std::size_t default_window = 128;
 
   // `window` files at most are queued or held as results (rounded up to a
-  // power of two). The threads start with the second file in flight, so a
-  // run that probes one file never starts them; if none can be started,
-  // the queuing thread probes everything itself.
+  // power of two); at most `threads` + 1 are open at once. The threads start
+  // with the second file in flight, so a run that probes one file never
+  // starts them. While it waits for a result the queuing thread probes
+  // queued files itself, and without threads it probes them all.
   explicit ProbePool(unsigned threads = default_threads,
                      std::size_t window = default_window,
                      Probe probe = probe_file);
@@ -71,13 +73,15 @@ class ProbePool {
   void run(std::uint64_t index);
   void work();
   void start_threads();
-  void wait_until_done(Slot& slot);
-  void retire_oldest(const ResultHandler& handle);
+  void wake_for_backlog();
+  void wait_until_done(std::uint64_t index);
+  void hand_over_ready(const ResultHandler& handle);
 
   Probe probe_;
   unsigned thread_count_;
   std::size_t mask_;
   std::unique_ptr<Slot[]> slots_;
+  unsigned computing_threads_;
 
   // Only the queuing thread touches these.
   std::uint64_t submitted_ = 0;
@@ -88,7 +92,11 @@ class ProbePool {
   // no thread has taken yet.
   std::atomic<std::uint64_t> published_{0};
   std::atomic<std::uint64_t> claimed_{0};
+  // The file the queuing thread sleeps for, if it does.
+  std::atomic<std::uint64_t> awaited_{~std::uint64_t{0}};
   std::atomic<bool> stopping_{false};
+  // The share of recent probes that waited for the disk, of 1024.
+  std::atomic<std::uint32_t> slow_share_{0};
   WakeSignal work_ready_;
   WakeSignal probe_done_;
   std::vector<std::thread> threads_;

@@ -1,59 +1,67 @@
-// A place where threads sleep until another thread has made some condition
-// true. The waker pays one atomic load when nobody sleeps, so a busy pool
-// hands work over without ever locking; the mutex and condition variable are
-// touched only on the way to sleep and to wake a sleeper.
+// A place where threads sleep until another thread has work for them. The
+// waker pays a couple of atomic loads when nobody needs waking, so a busy
+// pool hands work over without locking; the mutex and the condition
+// variable are touched only on the way to sleep and to wake a sleeper.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdint>
 #include <mutex>
 
 namespace ostrel {
 
 class WakeSignal {
  public:
-  // To sleep: take a ticket, test the condition, then `cancel` (it already
-  // holds) or `wait`. A wake that comes after the ticket is never lost.
-  std::uint32_t prepare() {
-    sleepers_.fetch_add(1, std::memory_order_seq_cst);
-    return epoch_.load(std::memory_order_seq_cst);
-  }
+  // To sleep: `prepare`, test the condition, then `cancel` (it already
+  // holds) or `wait`. A wake that comes after `prepare` is never lost.
+  void prepare() { sleepers_.fetch_add(1, std::memory_order_seq_cst); }
 
+  // A wake granted meanwhile stays for the next sleeper, which then only
+  // tests its condition once more.
   void cancel() { sleepers_.fetch_sub(1, std::memory_order_relaxed); }
 
-  void wait(std::uint32_t ticket) {
+  void wait() {
     std::unique_lock lock(mutex_);
-    wake_.wait(lock, [&] {
-      return epoch_.load(std::memory_order_relaxed) != ticket;
-    });
+    wake_.wait(lock,
+               [&] { return permits_.load(std::memory_order_relaxed) > 0; });
+    permits_.fetch_sub(1, std::memory_order_relaxed);
     sleepers_.fetch_sub(1, std::memory_order_relaxed);
   }
 
-  // Call after making the condition true (with a sequentially consistent
-  // store, so that a sleeper's test and this check cannot both miss).
-  void notify_one() { notify(false); }
-  void notify_all() { notify(true); }
+  // Wakes one sleeper that no earlier call has woken, if `wanted` agrees
+  // given how many such sleepers there are. Call after making the condition
+  // true with a sequentially consistent store, so that a sleeper's test and
+  // this check cannot both miss.
+  template <typename Wanted>
+  void notify_one_if(Wanted wanted) {
+    if (unwoken() <= 0 || !wanted(unwoken())) return;
+    std::lock_guard lock(mutex_);
+    int count = unwoken();
+    if (count <= 0 || !wanted(count)) return;
+    permits_.fetch_add(1, std::memory_order_relaxed);
+    wake_.notify_one();
+  }
 
-  bool has_sleepers() const {
-    return sleepers_.load(std::memory_order_seq_cst) != 0;
+  void notify_one() {
+    notify_one_if([](int) { return true; });
+  }
+
+  void notify_all() {
+    if (unwoken() <= 0) return;
+    std::lock_guard lock(mutex_);
+    permits_.store(sleepers_.load(std::memory_order_relaxed),
+                   std::memory_order_relaxed);
+    wake_.notify_all();
   }
 
  private:
-  void notify(bool all) {
-    if (!has_sleepers()) return;
-    // Notified under the lock: every thread the condition variable may wake
-    // then holds an older ticket, so a wake never lands on a newcomer.
-    std::lock_guard lock(mutex_);
-    epoch_.fetch_add(1, std::memory_order_relaxed);
-    if (all)
-      wake_.notify_all();
-    else
-      wake_.notify_one();
+  int unwoken() const {
+    return sleepers_.load(std::memory_order_seq_cst) -
+           permits_.load(std::memory_order_relaxed);
   }
 
-  std::atomic<int> sleepers_{0};
-  std::atomic<std::uint32_t> epoch_{0};
+  std::atomic<int> sleepers_{0};  // between `prepare` and the end of a wait
+  std::atomic<int> permits_{0};   // wakes granted and not yet taken
   std::mutex mutex_;
   std::condition_variable wake_;
 };

@@ -24,10 +24,12 @@ using testing::JpegWriterOptions;
 // The disk, except that the `fail_at`th search runs out of memory.
 class FailingSearch final : public FileSystem {
  public:
-  FailingSearch(FileSystem& disk, int fail_at) : disk_(disk), fail_at_(fail_at) {}
+  FailingSearch(FileSystem& disk, int fail_at)
+      : disk_(disk), fail_at_(fail_at) {}
 
-  bool search(const std::string& text,
-              const std::function<bool(const DirectoryEntry&)>& on_entry) override {
+  bool search(
+      const std::string& text,
+      const std::function<bool(const DirectoryEntry&)>& on_entry) override {
     if (++searches_ == fail_at_) throw std::bad_alloc();
     return disk_.search(text, on_entry);
   }
@@ -58,11 +60,20 @@ std::vector<unsigned char> file_bytes(int i) {
   options.thumbnail_size = static_cast<std::size_t>(i * 97 % 9000);
   options.entropy_size = 64;
   switch (i % 6) {
-    case 1: options.frame = FrameKind::progressive; break;
-    case 2: options.frame = FrameKind::extended; break;  // no marker
-    case 3: options.truncate_at = 300; break;            // cut in Exif
-    case 4: options.truncate_at = 0; break;              // empty
-    default: break;
+    case 1:
+      options.frame = FrameKind::progressive;
+      break;
+    case 2:
+      options.frame = FrameKind::extended;
+      break;  // no marker
+    case 3:
+      options.truncate_at = 300;
+      break;  // cut in Exif
+    case 4:
+      options.truncate_at = 0;
+      break;  // empty
+    default:
+      break;
   }
   return make_jpeg(options).bytes;
 }
@@ -77,8 +88,8 @@ void make_tree(const fs::path& root) {
   for (const char* directory : directories) {
     fs::create_directories(root / directory);
     for (int k = 0; k < 12; ++k, ++i) {
-      std::string name = (k % 2 ? "img" : "IMG") + std::to_string(i) +
-                         extensions[i % 4];
+      std::string name =
+          (k % 2 ? "img" : "IMG") + std::to_string(i) + extensions[i % 4];
       testing::write_file(root / directory / name, file_bytes(i));
     }
   }
@@ -128,7 +139,8 @@ TEST(PoolEquivalence, PooledRunPrintsWhatTheSequentialRunPrints) {
     for (int fail_at = 1; fail_at <= whole.searches + 1; ++fail_at) {
       SCOPED_TRACE("verbosity " + std::to_string(verbosity) + ", search " +
                    std::to_string(fail_at) + " fails");
-      std::string expected = run_all(arguments, options, nullptr, fail_at).output;
+      std::string expected =
+          run_all(arguments, options, nullptr, fail_at).output;
       if (fail_at <= whole.searches) {
         ASSERT_NE(expected.find("memory error"), std::string::npos);
       }

@@ -20,7 +20,8 @@ std::atomic<int> most_probes_running{0};
 ProbeResult slow_probe(const std::string& path) {
   int running = ++probes_running;
   int most = most_probes_running.load();
-  while (running > most && !most_probes_running.compare_exchange_weak(most, running)) {
+  while (running > most &&
+         !most_probes_running.compare_exchange_weak(most, running)) {
   }
   int number = std::stoi(path);
   std::this_thread::sleep_for(std::chrono::microseconds(number * 37 % 200));
@@ -77,7 +78,8 @@ TEST_P(PoolOrder, HandsResultsBackInQueueOrderWithinTheWindow) {
   EXPECT_EQ(handed.paths, files);
   EXPECT_EQ(pool.in_flight(), 0u);
   // The queuing thread may probe too, while it waits.
-  EXPECT_LE(most_probes_running.load(), static_cast<int>(GetParam().threads) + 1);
+  EXPECT_LE(most_probes_running.load(),
+            static_cast<int>(GetParam().threads) + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, PoolOrder,
@@ -90,7 +92,8 @@ TEST(ProbePool, ProbeExceptionComesOutWhereItsResultWouldBe) {
   auto handle = collect(handed, pool);
   EXPECT_THROW(
       {
-        for (const std::string& file : numbers(1, 40)) pool.submit(file, handle);
+        for (const std::string& file : numbers(1, 40))
+          pool.submit(file, handle);
         pool.drain(handle);
       },
       std::bad_alloc);
