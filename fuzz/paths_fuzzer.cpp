@@ -1,0 +1,191 @@
+// Arbitrary bytes as path texts, under both path styles and several code
+// pages, through every path operation. The status query is a fake that
+// answers from a hash of the text and never touches the disk.
+//
+// Input: a style byte, a seed byte for the fake's answers, two bytes of
+// lead-byte range for an otherwise unknown code page, then texts separated
+// by NUL bytes.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fields.h"
+#include "walk/path.h"
+
+namespace {
+
+using ostrel::PathStyle;
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+// True when the text holds `*` or `?` as a character of its own: a lead
+// byte takes the next byte with it, except as the text's last byte.
+bool holds_wildcard(std::string_view text, const ostrel::LeadByteSet& lead) {
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '*' || text[at] == '?') return true;
+    if (lead[static_cast<unsigned char>(text[at])] && at + 1 < text.size())
+      ++at;
+  }
+  return false;
+}
+
+// Answers every status question from a hash of the text. The path
+// operations never search a directory and must never ask about a text
+// that a status query refuses without a lookup.
+class FakeStatus final : public ostrel::FileSystem {
+ public:
+  FakeStatus(const PathStyle& style, unsigned seed)
+      : style_(style), seed_(seed) {}
+
+  bool search(const std::string&,
+              const std::function<bool(const ostrel::DirectoryEntry&)>&)
+      override {
+    std::abort();
+  }
+  std::optional<bool> lookup(const std::string& text) override {
+    check_asked(text);
+    switch (hash(text) % 3) {
+      case 0: return std::nullopt;
+      case 1: return false;
+      default: return true;
+    }
+  }
+  std::optional<std::string> full_path(const std::string& text) override {
+    check_asked(text);
+    switch (hash(text) / 3 % 5) {
+      case 0: return std::nullopt;
+      case 1: return "C:\\";
+      case 2: return "\\\\server\\share\\";
+      case 3: return text;
+      default: return std::string(300, 'x');
+    }
+  }
+  unsigned drive_type(const std::string& full_path) override {
+    return hash(full_path) / 15 % 3;
+  }
+  std::optional<ostrel::DirectoryId> directory_id(const std::string&) override {
+    std::abort();
+  }
+
+ private:
+  void check_asked(const std::string& text) const {
+    check(!text.empty());
+    check(!ostrel::is_drive_only(style_, text));
+    check(!holds_wildcard(text, style_.code_page_lead_bytes));
+  }
+  std::uint32_t hash(std::string_view text) const {
+    std::uint32_t h = 2166136261u ^ seed_;
+    for (char byte : text) h = (h ^ static_cast<unsigned char>(byte)) * 16777619u;
+    return h;
+  }
+
+  const PathStyle& style_;
+  unsigned seed_;
+};
+
+PathStyle style_from(unsigned selector, unsigned char first,
+                     unsigned char last) {
+  constexpr unsigned code_pages[] = {0, 932, 936, 949, 950, 1361, 1252, 0};
+  unsigned index = selector % 9;
+  if (index == 8) return ostrel::posix_path_style();
+  ostrel::CodePageInfo code_page{code_pages[index], {}};
+  if (index == 7) {
+    code_page.number = 50000;  // not in the built-in table
+    code_page.lead_byte_ranges.emplace_back(first, last);
+  }
+  return ostrel::windows_path_style(ostrel::lead_bytes_for_code_page(code_page));
+}
+
+bool is_plain_root(const PathStyle& style, const std::string& text) {
+  return text.empty() || ostrel::is_drive_only(style, text) ||
+         ostrel::is_root_only(style, text);
+}
+
+void check_separators(const PathStyle& style, const std::string& text) {
+  std::string stripped = text;
+  ostrel::strip_trailing_separator(style, stripped);
+  // At most one byte goes, and only a separator at the end.
+  check(stripped == text ||
+        (stripped.size() + 1 == text.size() && text.back() == style.separator() &&
+         text.compare(0, stripped.size(), stripped) == 0));
+  if (is_plain_root(style, text)) check(stripped == text);
+
+  std::string appended = text;
+  ostrel::append_separator(style, appended);
+  if (is_plain_root(style, text))
+    check(appended == text);
+  else
+    check(appended == stripped + style.separator());
+}
+
+void check_split_join(const PathStyle& style, const std::string& text,
+                      const std::string& name) {
+  ostrel::PathParts parts = ostrel::split_path(style, text);
+  check(parts.drive + parts.directory + parts.file_name + parts.extension ==
+        text);
+  check(parts.extension.empty() || parts.extension.front() == '.');
+  check(ostrel::join_path(style, parts.drive, parts.directory, parts.file_name,
+                          parts.extension) == text);
+  // The drive and directory part exactly as written, then the name.
+  check(ostrel::join_dir_and_name(style, text, name) ==
+        parts.drive + parts.directory + name);
+}
+
+void check_patterns(const PathStyle& style, FakeStatus& fs,
+                    const std::string& text, const std::string& file_pattern) {
+  int kind = ostrel::classify_path(style, fs, text);
+  check(kind >= -1 && kind <= 1);
+  if (is_plain_root(style, text)) check(kind == 1);
+  else if (holds_wildcard(text, style.code_page_lead_bytes)) check(kind == -1);
+  if (!text.empty()) {
+    ostrel::PathStatus status = ostrel::query_path_status(style, fs, text);
+    check(status.found || !status.is_directory);
+  }
+
+  std::string with_separator = text;
+  ostrel::append_separator(style, with_separator);
+  std::string search =
+      ostrel::make_search_pattern(style, fs, text, file_pattern);
+  check(search == (kind == 1 ? with_separator + file_pattern : text));
+  check(ostrel::make_listing_pattern(style, fs, text) ==
+        ostrel::make_search_pattern(style, fs, text, "*.*"));
+  std::string subdirs = ostrel::make_subdir_pattern(style, fs, text);
+  check(subdirs == (kind == 1 ? with_separator + "*.*"
+                              : ostrel::join_dir_and_name(style, text, "*.*")));
+}
+
+void check_bytes(const PathStyle& style) {
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    bool fixed = byte >= 0x81 && (byte <= 0x9F || byte >= 0xE0);
+    check(ostrel::is_dbcs_lead_byte(style, static_cast<unsigned char>(byte)) ==
+          (style.windows && fixed));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  if (size < 4) return 0;
+  const PathStyle style = style_from(data[0], data[2], data[3]);
+  FakeStatus fs(style, data[1]);
+  std::vector<std::string> texts;
+  for (std::string_view field : ostrel::fuzz::split_fields(
+           std::string_view(reinterpret_cast<const char*>(data) + 4, size - 4),
+           8))
+    texts.emplace_back(field);
+  if (data[0] == 0) check_bytes(style);
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    const std::string& next = texts[(i + 1) % texts.size()];
+    check_separators(style, texts[i]);
+    check_split_join(style, texts[i], next);
+    check_patterns(style, fs, texts[i], i % 2 ? next : std::string("*.jpg"));
+    ostrel::is_unc_share_root(texts[i]);
+  }
+  return 0;
+}
