@@ -1,0 +1,128 @@
+// Every allocation of a recursive walk over a tree on disk fails in turn.
+// Each failure must end the walk with the memory-error line of the level
+// whose listing it hit, after exactly the files that come before that
+// listing, and must leave nothing allocated behind (LeakSanitizer checks the
+// same in the sanitizer build).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+#include "walk/walk.h"
+
+namespace {
+
+// Allocations counted since the counter was armed; the one numbered
+// `fail_at` throws. Single-threaded: the walk runs on the test's thread.
+bool counting = false;
+long allocations = 0;
+long fail_at = 0;
+long live = 0;
+
+void* allocate(std::size_t size) {
+  if (counting && ++allocations == fail_at) throw std::bad_alloc();
+  void* block = std::malloc(size ? size : 1);
+  if (!block) throw std::bad_alloc();
+  ++live;
+  return block;
+}
+
+void release(void* block) noexcept {
+  if (!block) return;
+  --live;
+  std::free(block);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void operator delete(void* block) noexcept { release(block); }
+void operator delete[](void* block) noexcept { release(block); }
+void operator delete(void* block, std::size_t) noexcept { release(block); }
+void operator delete[](void* block, std::size_t) noexcept { release(block); }
+
+namespace ostrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct WalkRun {
+  int result = 0;
+  int visited = 0;
+  std::string printed;
+  long allocations = 0;
+  long leaked = 0;
+};
+
+// Walks with allocation `fail` failing (0: none). The visitor and the
+// printer allocate nothing while the counter runs.
+WalkRun walk_failing_at(const std::string& argument, long fail) {
+  WalkRun run;
+  run.printed.reserve(4096);
+  WalkContext context{native_path_style(), disk_file_system(),
+                      [&run](std::string_view line) { run.printed += line; }};
+  FileVisitor visitor = [&run](const std::string&) {
+    ++run.visited;
+    return 0;
+  };
+  long live_before = live;
+  allocations = 0;
+  fail_at = fail;
+  counting = true;
+  run.result = walk_pattern(context, argument, "*.jpg", visitor, true);
+  counting = false;
+  run.allocations = allocations;
+  run.leaked = live - live_before;
+  return run;
+}
+
+TEST(AllocationFailure, EachAllocationOfAWalkInTurn) {
+  testing::TempDir temp;
+  const fs::path tree = temp / "photos";
+  for (const char* dir : {"W/sub", "x"}) fs::create_directories(tree / dir);
+  for (const char* file : {"A.jpg", "b.jpg", "W/2.jpg", "W/sub/3.jpg", "x/1.jpg"})
+    std::ofstream(tree / file).put('x');
+  const std::string p = tree.string();
+
+  // Each listing's memory-error line, with the number of files visited
+  // before that listing.
+  const std::map<std::string, int> stops = {
+      {"memory error for wildcard \"" + p + "\"\n", 0},
+      {"memory error for wildcard (dir) \"" + p + "\"\n", 2},
+      {"memory error for wildcard \"" + p + "/W\"\n", 2},
+      {"memory error for wildcard (dir) \"" + p + "/W\"\n", 3},
+      {"memory error for wildcard \"" + p + "/W/sub\"\n", 3},
+      {"memory error for wildcard (dir) \"" + p + "/W/sub\"\n", 4},
+      {"memory error for wildcard \"" + p + "/x\"\n", 4},
+      {"memory error for wildcard (dir) \"" + p + "/x\"\n", 5},
+  };
+
+  WalkRun clean = walk_failing_at(p, 0);
+  ASSERT_EQ(clean.result, 0);
+  ASSERT_EQ(clean.visited, 5);
+  ASSERT_EQ(clean.printed, "");
+  ASSERT_EQ(clean.leaked, 0);
+  std::map<std::string, int> lines_met;
+  for (long fail = 1; fail <= clean.allocations; ++fail) {
+    SCOPED_TRACE("allocation " + std::to_string(fail));
+    WalkRun run = walk_failing_at(p, fail);
+    EXPECT_EQ(run.result, WALK_NO_MEMORY);
+    auto stop = stops.find(run.printed);
+    ASSERT_NE(stop, stops.end()) << run.printed;
+    EXPECT_EQ(run.visited, stop->second) << run.printed;
+    EXPECT_EQ(run.leaked, 0);
+    ++lines_met[run.printed];
+  }
+  // Every listing of the walk allocates, so every line was met.
+  EXPECT_EQ(lines_met.size(), stops.size());
+}
+
+}  // namespace
+}  // namespace ostrel

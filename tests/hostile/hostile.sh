@@ -1,0 +1,279 @@
+#!/usr/bin/env bash
+# Hostile trees: each group builds its trees in a temporary folder, runs
+# ostrel on them from inside it with relative arguments, and checks the exact
+# standard output, the exit status 0 and an empty standard error. A timeout
+# guards every run against a hang; it is no timing.
+# Usage: hostile.sh OSTREL HOSTILE_TOOL GROUP
+#   groups: links special names sizes permissions writes
+# Exit status 77: the group could not run here (skipped).
+set -uo pipefail
+
+ostrel_build=$(realpath "$1") tool=$(realpath "$2") group=$3
+root=$(mktemp -d)
+other=$(mktemp -d)  # a second temporary folder, outside every walked tree
+cleanup() {
+  chmod -R u+rwx "$root" 2>/dev/null
+  "$tool" remove "$root" 2>/dev/null || rm -rf "$root"
+  rm -rf "$other"
+}
+trap cleanup EXIT
+# The unprivileged user of the permission rows must reach the tree and run
+# the program.
+chmod 755 "$root" "$other"
+ostrel=$root/ostrel
+cp "$ostrel_build" "$ostrel" && chmod 755 "$ostrel"
+runner=()
+failures=0
+rows=0
+
+jpg() { "$tool" jpeg "$1" "${2:-64}" "${3:-48}" || exit 1; }
+
+# Starts the trees of one group in a fresh folder of its own.
+new_tree() {
+  tree=$root/$1
+  mkdir "$tree" && cd "$tree" || exit 1
+}
+
+# row NAME EXPECTED ARGUMENT...: EXPECTED is printf %b text.
+row() {
+  local name=$1 expected=$2
+  shift 2
+  printf '%b' "$expected" >"$root/expected"
+  row_file "$name" "$root/expected" "$@"
+}
+
+# row_file NAME EXPECTED_FILE ARGUMENT...
+row_file() {
+  local name=$1 expected=$2
+  shift 2
+  rows=$((rows + 1))
+  timeout 300 "${runner[@]}" "$ostrel" "$@" >"$root/out" 2>"$root/err"
+  local status=$?
+  if [ $status -eq 0 ] && [ ! -s "$root/err" ] && cmp -s "$expected" "$root/out"
+  then
+    return
+  fi
+  failures=$((failures + 1))
+  echo "FAIL: $group: $name (exit status $status)"
+  head -c 2000 "$root/err"
+  diff <(cat -A "$expected") <(cat -A "$root/out") | head -n 20
+}
+
+group_links() {
+  new_tree links
+  mkdir -p self/d parent/d/sub mutual/x mutual/y sibling/real outside \
+           dangling dirlink/d dirlink/elsewhere
+  jpg self/d/a.jpg
+  ln -s . self/d/self
+  jpg parent/d/a.jpg
+  jpg parent/d/sub/b.jpg
+  ln -s .. parent/d/sub/up
+  jpg mutual/x/1.jpg
+  jpg mutual/y/2.jpg
+  ln -s ../y mutual/x/toy
+  ln -s ../x mutual/y/tox
+  jpg sibling/real/1.jpg
+  ln -s real sibling/alias
+  jpg "$other/real.jpg" 32 16
+  ln -s "$other/real.jpg" outside/ext.jpg
+  jpg dangling/a.jpg
+  ln -s nowhere dangling/x.jpg
+  ln -s loop.jpg dangling/loop.jpg
+  jpg dirlink/d/a.jpg
+  jpg dirlink/elsewhere/1.jpg
+  ln -s ../elsewhere dirlink/d/y.jpg
+
+  # Each directory is walked once per argument, by the first path that
+  # reaches it in name order.
+  row "link to itself" "self/d/a.jpg 64 48\n" -r self/d
+  row "link to its parent" \
+      "parent/d/a.jpg 64 48\nparent/d/sub/b.jpg 64 48\n" -r parent/d
+  row "two directories linking to each other" \
+      "mutual/x/1.jpg 64 48\nmutual/x/toy/2.jpg 64 48\n" -r mutual
+  row "link to a sibling directory" "sibling/alias/1.jpg 64 48\n" -r sibling
+  row "the same tree twice, once per argument" \
+      "sibling/alias/1.jpg 64 48\nsibling/alias/1.jpg 64 48\n" \
+      -r sibling sibling
+  row "link to a file in another folder" "outside/ext.jpg 32 16\n" -r outside
+  row "dangling and looping links named *.jpg" \
+      "dangling/a.jpg 64 48\ndangling/loop.jpg;can't open file\ndangling/x.jpg;can't open file\n" \
+      -r dangling
+  row "dangling link named as the argument" \
+      "dangling/x.jpg;can't open file\n" dangling/x.jpg
+  row "link named y.jpg to a directory, not walked" \
+      "dirlink/d/a.jpg 64 48\n" dirlink/d
+  row "link named y.jpg to a directory, walked" \
+      "dirlink/d/a.jpg 64 48\ndirlink/d/y.jpg/1.jpg 64 48\n" -r dirlink/d
+}
+
+group_special() {
+  new_tree special
+  mkdir d
+  jpg d/a.jpg
+  mkfifo d/fifo.jpg          # nobody ever writes to it
+  "$tool" socket d/sock.jpg || exit 1
+  ln -s /dev/zero d/zero.jpg
+  ln -s /dev/null d/null.jpg
+  local size
+  size=$(stat -c %s d/a.jpg)
+  local refused="d/fifo.jpg;can't open file\nd/null.jpg;can't open file\nd/sock.jpg;can't open file\nd/zero.jpg;can't open file\n"
+
+  row "special files in a directory" "d/a.jpg 64 48\n$refused" d
+  row "special files, recursive, with a summary" \
+      "d/a.jpg 64 48 $size\n${refused}1 $size $size 64 48\n" -v2 -r -s d
+  row "special files named as arguments" \
+      "d/fifo.jpg;can't open file\nd/zero.jpg;can't open file\n" \
+      d/fifo.jpg d/zero.jpg
+  row "special files matched by a wildcard" "$refused" 'd/[fnsz]*.jpg' \
+      'd/?ifo.jpg' 'd/n*' 'd/s*' 'd/z*'
+}
+
+group_names() {
+  new_tree names
+  mkdir -p d 'd/*.jpg' 'd/a*b' d/axb 'd/q?' d/Sub d/sub
+  local long
+  long=$(printf 'x%.0s' $(seq 251)).jpg  # 255 bytes
+  for name in 'my photo.jpg' $'new\nline.jpg' $'tab\there.jpg' 'st*r.jpg' \
+              'q?.jpg' '[x].jpg' 'back\slash.jpg' '-v2.jpg' $'caf\xe9.jpg' \
+              $'\xff\xfe.jpg' "$long" '*.jpg/in.jpg' 'a*b/1.jpg' 'axb/2.jpg' \
+              'q?/3.jpg' Sub/s.jpg sub/s.jpg; do
+    jpg "d/$name"
+  done
+  jpg d/A.jpg 32 16
+  jpg d/a.jpg 16 8
+  jpg d/IMG.JPG 8 4
+
+  # Name order: A-Z folded, then raw bytes; bytes from 0x80 up last.
+  local files="d/-v2.jpg 64 48
+d/[x].jpg 64 48
+d/A.jpg 32 16
+d/a.jpg 16 8
+d/back\\\\slash.jpg 64 48
+d/caf\\0351.jpg 64 48
+d/IMG.JPG 8 4
+d/my photo.jpg 64 48
+d/new
+line.jpg 64 48
+d/q?.jpg 64 48
+d/st*r.jpg 64 48
+d/tab\there.jpg 64 48
+d/$long 64 48
+d/\\0377\\0376.jpg 64 48
+"
+  # Names holding * and ? below the argument are directories, not patterns.
+  local subdirectories="d/*.jpg/in.jpg 64 48
+d/a*b/1.jpg 64 48
+d/axb/2.jpg 64 48
+d/q?/3.jpg 64 48
+d/Sub/s.jpg 64 48
+d/sub/s.jpg 64 48
+"
+  row "odd names, a directory named *.jpg not probed" "$files" d
+  row "odd names, recursive" "$files$subdirectories" -r d
+  row "a wildcard argument matches files only" "$files" 'd/*.jpg'
+  row "a wildcard argument, recursive" "$files$subdirectories" -r 'd/*'
+  row "? in an argument matches one byte" "d/q?.jpg 64 48\n" 'd/q?.jpg'
+  row "a leading dash after the directory part" "d/-v2.jpg 64 48\n" d/-v2.jpg
+  row "a name of 255 bytes" "d/$long 64 48\n" "d/$long"
+  row "a file argument in another case is not found" "" d/img.jpg
+}
+
+group_sizes() {
+  new_tree sizes
+  mkdir empty sparse cut big
+  : >empty/empty.jpg
+  row "an empty file" "empty/empty.jpg:can't find marker\n" empty
+
+  "$tool" sparse sparse/big.jpg 5368709120 64 48 || exit 1
+  row "a sparse 5 GiB file" \
+      "sparse/big.jpg 64 48 5368709120\n1 5368709120 5368709120 64 48\n" \
+      -v2 -s sparse
+
+  # A header cut at every offset: no frame before the whole marker, each
+  # dimension 0 until both its bytes are there.
+  local frame length
+  read -r frame length < <("$tool" truncations cut 64 48) || exit 1
+  awk -v f="$frame" -v n="$length" 'BEGIN {
+    for (c = 0; c < n; ++c) {
+      name = sprintf("cut/cut-%05d.jpg", c)
+      if (c < f + 2) { print name ":can'\''t find marker"; continue }
+      print name, (c >= f + 9 ? 64 : 0), (c >= f + 7 ? 48 : 0), c
+    }
+  }' >"$root/expected"
+  row_file "a header truncated at every offset" "$root/expected" -v2 cut
+
+  "$tool" many big 200000 || exit 1
+  seq -f "big/f%06g.jpg:can't find marker" 0 199999 >"$root/expected"
+  row_file "a directory of 200,000 entries" "$root/expected" -r big
+  "$tool" remove big || exit 1
+
+  # 10,000 levels, each but the last holding an empty f.jpg. A level is
+  # walked while the platform accepts its path: its file is probed while
+  # the file's path fits, and refused once only the directory's fits.
+  mkdir deep
+  "$tool" chain deep 10000 || exit 1
+  awk -v max="$(getconf PATH_MAX .)" 'BEGIN {
+    for (dir = "deep"; length(dir) + 1 < max; dir = dir "/d") {
+      file = dir "/f.jpg"
+      print file (length(file) < max ? ":can'\''t find marker" : ";can'\''t open file")
+    }
+  }' >"$root/expected"
+  row_file "a tree 10,000 levels deep" "$root/expected" -r deep
+  "$tool" remove deep || exit 1
+}
+
+group_permissions() {
+  new_tree permissions
+  mkdir -p d/locked d/noexec/sub
+  jpg d/a.jpg
+  jpg d/secret.jpg
+  jpg d/locked/in.jpg
+  jpg d/noexec/x.jpg
+  jpg d/noexec/sub/y.jpg
+  chmod 000 d/secret.jpg d/locked
+  chmod 644 d/noexec  # listed, but nothing inside can be opened
+  [ "$(id -u)" -ne 0 ] ||
+    runner=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+
+  row "unreadable file and directories" \
+      "d/a.jpg 64 48\nd/secret.jpg;can't open file\nd/noexec/x.jpg;can't open file\n" \
+      -r d
+  row "an unreadable directory as the argument" "" -r d/locked
+  runner=()
+  chmod 755 d/locked d/noexec
+}
+
+group_writes() {
+  if ! strace -o /dev/null true 2>/dev/null; then
+    echo "writes: skipped: strace is missing or may not trace here"
+    exit 77
+  fi
+  new_tree writes
+  mkdir -p d/sub
+  jpg d/a.jpg
+  jpg d/sub/b.jpg
+  : >d/empty.jpg
+  mkfifo d/fifo.jpg
+  ln -s .. d/sub/up
+  ln -s nowhere d/x.jpg
+  runner=(strace -f -qq -e trace=open,openat,creat -o "$root/trace")
+  row "a traced recursive run" \
+      "d/a.jpg 64 48\nd/empty.jpg:can't find marker\nd/fifo.jpg;can't open file\nd/x.jpg;can't open file\nd/sub/b.jpg 64 48\n" \
+      -r d
+  runner=()
+  rows=$((rows + 1))
+  local writes
+  writes=$(grep -E 'O_WRONLY|O_RDWR|O_CREAT|O_TRUNC|creat\(' "$root/trace")
+  if ! grep -q 'open.*"d/sub/b.jpg"' "$root/trace" || [ -n "$writes" ]; then
+    failures=$((failures + 1))
+    echo "FAIL: $group: no read of d/sub/b.jpg in the trace, or a write flag"
+    echo "$writes" | head -n 20
+  fi
+}
+
+case $group in
+  links|special|names|sizes|permissions|writes) "group_$group" ;;
+  *) echo "unknown group: $group" >&2; exit 2 ;;
+esac
+echo "$group: $rows rows, $failures failed"
+[ $failures -eq 0 ]

@@ -1,0 +1,129 @@
+// Builds the parts of hostile trees that a shell can't make quickly or at
+// all. Usage:
+//   hostile_tool jpeg PATH WIDTH HEIGHT        a small baseline JPEG
+//   hostile_tool sparse PATH SIZE WIDTH HEIGHT a JPEG header, then a hole
+//                                              up to SIZE bytes
+//   hostile_tool truncations DIR WIDTH HEIGHT  DIR/cut-NNNNN.jpg: a JPEG cut
+//                                              at every offset; prints the
+//                                              frame header's offset and the
+//                                              whole length
+//   hostile_tool socket PATH                   a bound UNIX socket
+//   hostile_tool many DIR COUNT                empty files f000000.jpg ...
+//   hostile_tool chain DIR DEPTH               DEPTH nested directories "d"
+//                                              below DIR, each but the last
+//                                              holding an empty f.jpg
+//   hostile_tool remove DIR                    removes a tree of any depth
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/jpeg_writer.h"
+#include "walk/disk_tree.h"
+
+namespace {
+
+using ostrel::testing::JpegImage;
+
+JpegImage small_jpeg(const char* width, const char* height) {
+  ostrel::testing::JpegWriterOptions options;
+  options.width = std::atoi(width);
+  options.height = std::atoi(height);
+  options.entropy_size = 16;
+  options.thumbnail_width = 8;
+  options.thumbnail_height = 8;
+  return ostrel::testing::make_jpeg(options);
+}
+
+bool write_sparse(const std::string& path, const JpegImage& image,
+                  long long size) {
+  ostrel::testing::write_file(path, image.bytes);
+  return ::truncate(path.c_str(), size) == 0;
+}
+
+// Every cut must fail before the frame header and find it from there on:
+// no walk from offset 128 may find anything, so the byte there is no 0xFF.
+bool write_truncations(const std::string& dir, const JpegImage& image) {
+  if (image.bytes.size() <= 128 || image.bytes[128] == 0xFF) return false;
+  for (std::size_t cut = 0; cut < image.bytes.size(); ++cut) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/cut-%05zu.jpg", cut);
+    ostrel::testing::write_file(
+        dir + name,
+        std::vector<unsigned char>(image.bytes.begin(), image.bytes.begin() + cut));
+  }
+  std::printf("%zu %zu\n", image.frame_offset, image.bytes.size());
+  return true;
+}
+
+bool make_socket(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address),
+                                 sizeof address) == 0;
+  if (fd >= 0) ::close(fd);  // the socket file stays
+  return bound;
+}
+
+bool make_many(const std::string& dir, long count) {
+  int directory = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return false;
+  bool ok = true;
+  for (long i = 0; ok && i < count; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%06ld.jpg", i);
+    int fd = ::openat(directory, name, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ok = fd >= 0 && ::close(fd) == 0;
+  }
+  ::close(directory);
+  return ok;
+}
+
+bool run(const std::vector<std::string>& args) {
+  const std::string& command = args[0];
+  std::size_t count = args.size();
+  if (command == "jpeg" && count == 4) {
+    ostrel::testing::write_file(args[1], small_jpeg(args[2].c_str(), args[3].c_str()).bytes);
+    return true;
+  }
+  if (command == "sparse" && count == 5)
+    return write_sparse(args[1], small_jpeg(args[3].c_str(), args[4].c_str()),
+                        std::atoll(args[2].c_str()));
+  if (command == "truncations" && count == 4)
+    return write_truncations(args[1], small_jpeg(args[2].c_str(), args[3].c_str()));
+  if (command == "socket" && count == 2) return make_socket(args[1]);
+  if (command == "many" && count == 3)
+    return make_many(args[1], std::atol(args[2].c_str()));
+  if (command == "chain" && count == 3)
+    return ostrel::testing::make_chain(args[1], std::atoi(args[2].c_str()), "d",
+                                       "f.jpg");
+  if (command == "remove" && count == 2)
+    return ostrel::testing::remove_tree(args[1]);
+  std::fputs("hostile_tool: unknown command or wrong arguments\n", stderr);
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs("usage: hostile_tool COMMAND ARGUMENTS...\n", stderr);
+    return 2;
+  }
+  try {
+    if (run(std::vector<std::string>(argv + 1, argv + argc))) return 0;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "hostile_tool: %s\n", error.what());
+  }
+  std::fprintf(stderr, "hostile_tool: %s failed\n", argv[1]);
+  return 1;
+}

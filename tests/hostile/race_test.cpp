@@ -1,0 +1,152 @@
+// Trees that change while they are walked: the real disk, with a seam that
+// changes the tree right after one chosen listing has read its directory.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "cli/report.h"
+#include "jpeg/probe.h"
+#include "support/jpeg_writer.h"
+#include "support/temp_dir.h"
+#include "walk/walk.h"
+
+namespace ostrel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+// The disk, except that `change` runs once, right after the search of
+// `trigger` has reported its entries.
+class ChangingFileSystem final : public FileSystem {
+ public:
+  ChangingFileSystem(std::string trigger, std::function<void()> change)
+      : trigger_(std::move(trigger)), change_(std::move(change)) {}
+
+  bool search(const std::string& search_text,
+              const std::function<bool(const DirectoryEntry&)>& on_entry)
+      override {
+    bool found = disk_.search(search_text, on_entry);
+    if (change_ && search_text == trigger_) {
+      change_();
+      change_ = nullptr;
+    }
+    return found;
+  }
+  std::optional<bool> lookup(const std::string& text) override {
+    return disk_.lookup(text);
+  }
+  std::optional<std::string> full_path(const std::string& text) override {
+    return disk_.full_path(text);
+  }
+  unsigned drive_type(const std::string& full_path) override {
+    return disk_.drive_type(full_path);
+  }
+  std::optional<DirectoryId> directory_id(const std::string& text) override {
+    return disk_.directory_id(text);
+  }
+
+ private:
+  FileSystem& disk_ = disk_file_system();
+  std::string trigger_;
+  std::function<void()> change_;
+};
+
+void write_jpeg(const fs::path& path) {
+  testing::JpegWriterOptions options;
+  options.width = 64;
+  options.height = 48;
+  options.entropy_size = 16;
+  testing::write_file(path, testing::make_jpeg(options).bytes);
+}
+
+// What the program prints for a recursive walk of `argument`.
+std::string walk_and_report(FileSystem& fs, const std::string& argument) {
+  std::string out;
+  WalkContext context{native_path_style(), fs,
+                      [&out](std::string_view line) { out += line; }};
+  int result = walk_pattern(
+      context, argument, "*.jpg",
+      [&out](const std::string& path) {
+        ProbeResult probe = probe_file(path);
+        out += probe.status == ProbeStatus::ok
+                   ? format_file_line(path, probe.info, 1)
+                   : probe_failure_line(path, probe.status);
+        return 0;
+      },
+      true);
+  EXPECT_EQ(result, 0);
+  return out;
+}
+
+TEST(Races, TreeChangedBetweenListingAndUse) {
+  struct Row {
+    const char* name;
+    const char* trigger;  // the listing after which the tree changes
+    std::function<void(const fs::path&)> change;
+    const char* expected;  // `@` stands for the tree's path
+  };
+  const Row rows[] = {
+      {"file removed before its probe", "@/*.jpg",
+       [](const fs::path& p) { fs::remove(p / "b.jpg"); },
+       "@/a.jpg 64 48\n@/b.jpg;can't open file\n@/c.jpg 64 48\n"
+       "@/x/1.jpg 64 48\n@/y/2.jpg 64 48\n@/z/3.jpg 64 48\n"},
+      {"file emptied before its probe", "@/*.jpg",
+       [](const fs::path& p) { fs::resize_file(p / "b.jpg", 0); },
+       "@/a.jpg 64 48\n@/b.jpg:can't find marker\n@/c.jpg 64 48\n"
+       "@/x/1.jpg 64 48\n@/y/2.jpg 64 48\n@/z/3.jpg 64 48\n"},
+      {"file replaced by a FIFO before its probe", "@/*.jpg",
+       [](const fs::path& p) {
+         fs::remove(p / "b.jpg");
+         ASSERT_EQ(::mkfifo((p / "b.jpg").c_str(), 0644), 0);
+       },
+       "@/a.jpg 64 48\n@/b.jpg;can't open file\n@/c.jpg 64 48\n"
+       "@/x/1.jpg 64 48\n@/y/2.jpg 64 48\n@/z/3.jpg 64 48\n"},
+      {"directory removed while its parent is walked", "@/*.*",
+       [](const fs::path& p) { fs::remove_all(p / "y"); },
+       "@/a.jpg 64 48\n@/b.jpg 64 48\n@/c.jpg 64 48\n"
+       "@/x/1.jpg 64 48\n@/z/3.jpg 64 48\n"},
+      {"directory replaced by a file while its parent is walked", "@/*.*",
+       [](const fs::path& p) {
+         fs::remove_all(p / "y");
+         write_jpeg(p / "y");
+       },
+       "@/a.jpg 64 48\n@/b.jpg 64 48\n@/c.jpg 64 48\n"
+       "@/x/1.jpg 64 48\n@/z/3.jpg 64 48\n"},
+      {"directory replaced by a link to its parent", "@/*.*",
+       [](const fs::path& p) {
+         fs::remove_all(p / "y");
+         fs::create_directory_symlink(".", p / "y");
+       },
+       "@/a.jpg 64 48\n@/b.jpg 64 48\n@/c.jpg 64 48\n"
+       "@/x/1.jpg 64 48\n@/z/3.jpg 64 48\n"},
+      {"directory removed after its files were listed", "@/y/*.jpg",
+       [](const fs::path& p) { fs::remove_all(p / "y"); },
+       "@/a.jpg 64 48\n@/b.jpg 64 48\n@/c.jpg 64 48\n"
+       "@/x/1.jpg 64 48\n@/y/2.jpg;can't open file\n@/z/3.jpg 64 48\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir temp;
+    const fs::path tree = temp / "tree";
+    for (const char* dir : {"x", "y", "z"}) fs::create_directories(tree / dir);
+    for (const char* file : {"a.jpg", "b.jpg", "c.jpg", "x/1.jpg", "y/2.jpg",
+                             "z/3.jpg"})
+      write_jpeg(tree / file);
+    auto expand = [&tree](std::string text) {
+      for (std::size_t at; (at = text.find('@')) != std::string::npos;)
+        text.replace(at, 1, tree.string());
+      return text;
+    };
+    ChangingFileSystem changing(expand(row.trigger),
+                                [&] { row.change(tree); });
+    EXPECT_EQ(walk_and_report(changing, tree.string()), expand(row.expected));
+  }
+}
+
+}  // namespace
+}  // namespace ostrel
