@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "platform/platform.h"
@@ -200,11 +202,28 @@ CodePageInfo ansi_code_page() {
 
 bool windows_paths() { return true; }
 
-void write_output(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
+namespace {
+
+// A reader that goes away (`ostrel -r C:\ | more`, then q) ends the run at
+// once, as SIGPIPE does on POSIX, with the status a POSIX shell shows then.
+// The runtime reports a closed pipe as EPIPE, or as EINVAL with the system's
+// ERROR_NO_DATA.
+void end_if_reader_gone() {
+  DWORD error = ::GetLastError();
+  if (errno == EPIPE || error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE)
+    std::_Exit(141);
 }
 
-void flush_output() { std::fflush(stdout); }
+}  // namespace
+
+void write_output(std::string_view text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) < text.size())
+    end_if_reader_gone();
+}
+
+void flush_output() {
+  if (std::fflush(stdout) != 0) end_if_reader_gone();
+}
 
 void prepare_process() {
   // A drive without its medium fails like a missing file instead of asking
