@@ -1,49 +1,42 @@
-// A fresh folder under the temporary directory for one Windows test, made
-// the current directory while it lives and removed with its contents after.
+// A temporary folder for one Windows test, made the current directory while
+// it lives.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <string>
+#include <vector>
+
+#include "support/jpeg_writer.h"
+#include "support/temp_dir.h"
 
 namespace ostrel::testing {
 
 class ScratchFolder {
  public:
   ScratchFolder() {
-    static std::atomic<unsigned> serial{0};
-    path_ = std::filesystem::temp_directory_path() /
-            ("ostrel-" + std::to_string(::GetCurrentProcessId()) + "-" +
-             std::to_string(serial++));
-    std::filesystem::create_directories(path_);
     char previous[MAX_PATH];
     ::GetCurrentDirectoryA(MAX_PATH, previous);
     previous_ = previous;
     ::SetCurrentDirectoryA(text().c_str());
   }
-  ~ScratchFolder() {
-    ::SetCurrentDirectoryA(previous_.c_str());
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
+  ~ScratchFolder() { ::SetCurrentDirectoryA(previous_.c_str()); }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
   // The folder's full path, with its drive letter and `\` separators.
-  std::string text() const { return path_.string(); }
+  std::string text() const { return dir_.path().string(); }
 
   void make_folder(const std::string& relative) const {
-    std::filesystem::create_directories(path_ / relative);
+    std::filesystem::create_directories(dir_ / relative);
   }
   void write(const std::string& relative, const std::string& bytes) const {
-    std::ofstream(path_ / relative, std::ios::binary) << bytes;
+    write_file(dir_ / relative,
+               std::vector<unsigned char>(bytes.begin(), bytes.end()));
   }
 
  private:
-  std::filesystem::path path_;
+  TempDir dir_;  // removed after the current directory has moved away
   std::string previous_;
 };
 
