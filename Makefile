@@ -1,10 +1,11 @@
 # Thin wrapper over CMake. `make run` and `make test` do all the set-up that a
 # fresh Debian machine needs (missing packages are installed when run as root).
 BUILD ?= build
+FUZZ_TIME ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test fuzz clean
 
 all: build
 
@@ -22,6 +23,9 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+fuzz:
+	scripts/fuzz $(FUZZ_TIME)
 
 clean:
 	rm -rf $(BUILD)
