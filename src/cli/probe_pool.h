@@ -43,9 +43,9 @@ class ProbePool {
   ProbePool(const ProbePool&) = delete;
   ProbePool& operator=(const ProbePool&) = delete;
 
-  // Queues one file. When the window is full, first hands over the oldest
-  // result (waiting for it, or probing queued files meanwhile); afterwards
-  // hands over every result that is ready, oldest first.
+  // Queues one file. When the window is full, first waits for its oldest
+  // quarter (probing queued files meanwhile) and hands those results over;
+  // afterwards hands over every result that is ready, oldest first.
   void submit(const std::string& path, const ResultHandler& handle);
 
   // Hands over every result still in flight, oldest first. An exception
