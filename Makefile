@@ -5,7 +5,7 @@ FUZZ_TIME ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test fuzz clean
+.PHONY: all deps configure build run test fuzz windows clean
 
 all: build
 
@@ -23,6 +23,10 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+windows:
+	@scripts/install-deps mingw-w64
+	@JOBS=$(JOBS) scripts/build-windows
 
 fuzz:
 	scripts/fuzz $(FUZZ_TIME)
