@@ -61,7 +61,9 @@ class ProbePool {
   }
 
  private:
-  struct Slot {
+  // A line of its own each, so that the threads finishing neighbouring
+  // files do not write to one line.
+  struct alignas(64) Slot {
     std::string path;
     ProbeResult result;
     std::exception_ptr error;
@@ -89,15 +91,16 @@ class ProbePool {
   bool threads_started_ = false;
 
   // Files below `published_` may be probed; `claimed_` is the next one that
-  // no thread has taken yet.
-  std::atomic<std::uint64_t> published_{0};
-  std::atomic<std::uint64_t> claimed_{0};
-  // The file the queuing thread sleeps for, if it does.
-  std::atomic<std::uint64_t> awaited_{~std::uint64_t{0}};
+  // no thread has taken yet. Each on a line apart from what other threads
+  // write.
+  alignas(64) std::atomic<std::uint64_t> published_{0};
+  alignas(64) std::atomic<std::uint64_t> claimed_{0};
+  // Read for every file, written seldom.
+  alignas(64) std::atomic<std::uint64_t> awaited_{~std::uint64_t{0}};
   std::atomic<bool> stopping_{false};
   // The share of recent probes that waited for the disk, of 1024.
   std::atomic<std::uint32_t> slow_share_{0};
-  WakeSignal work_ready_;
+  alignas(64) WakeSignal work_ready_;
   WakeSignal probe_done_;
   std::vector<std::thread> threads_;
 };
