@@ -105,8 +105,7 @@ void ProbePool::run(std::uint64_t index) {
   std::uint32_t updated = share - share / 16 + (slow ? share_one / 16 : 0);
   // Not written when it stays the same, as it does while all is warm: a
   // line written from two processors in turn costs more than the probe.
-  if (updated != share)
-    slow_share_.store(updated, std::memory_order_relaxed);
+  if (updated != share) slow_share_.store(updated, std::memory_order_relaxed);
   file.done.store(1, std::memory_order_seq_cst);
   if (awaited_.load(std::memory_order_seq_cst) == index)
     probe_done_.notify_one();
