@@ -5,7 +5,7 @@ FUZZ_TIME ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test fuzz windows clean
+.PHONY: all deps configure build run test bench fuzz windows clean
 
 all: build
 
@@ -23,6 +23,12 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Timings against the floor program on generated trees (a few minutes; as
+# root also with a cold cache). Never part of `make test` or CI.
+bench: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target ostrel gen_tree floor
+	bench/run --build $(BUILD) --markdown $(BUILD)/bench.md
 
 windows:
 	@scripts/install-deps mingw-w64

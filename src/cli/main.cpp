@@ -1,4 +1,5 @@
 #include "cli/options.h"
+#include "cli/probe_pool.h"
 #include "cli/report.h"
 #include "platform/platform.h"
 
@@ -11,7 +12,8 @@ int run(int argc, const char* const* argv) {
   count -= consumed;
   args += consumed;
   if (count < 1) print_usage();
-  for (int i = 0; i < count; ++i) process_argument(args[i]);
+  ProbePool pool;
+  for (int i = 0; i < count; ++i) process_argument(args[i], &pool);
   return 0;
 }
 
