@@ -18,15 +18,17 @@ bool is_dot_or_dot_dot(std::string_view name) {
 
 }  // namespace
 
-NameList::NameList(std::vector<std::string> texts, bool sort)
+NameList::NameList(std::vector<std::string> texts, bool sort,
+                   std::size_t shared_prefix)
     : texts_(std::move(texts)) {
   slots_.reserve(texts_.size());
   for (auto text = texts_.rbegin(); text != texts_.rend(); ++text)
     slots_.push_back(&*text);
   if (sort && slots_.size() > 1) {
     std::sort(slots_.begin(), slots_.end(),
-              [](const std::string* a, const std::string* b) {
-                return sorts_before(*a, *b);
+              [shared_prefix](const std::string* a, const std::string* b) {
+                return sorts_before(std::string_view(*a).substr(shared_prefix),
+                                    std::string_view(*b).substr(shared_prefix));
               });
   }
 }
@@ -70,7 +72,7 @@ std::optional<NameList> list_matches(const PathStyle& style, FileSystem& fs,
       texts.push_back(std::move(text));
       return true;
     });
-    return NameList(std::move(texts), sort);
+    return NameList(std::move(texts), sort, leading_part.size());
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }

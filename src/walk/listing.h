@@ -19,8 +19,11 @@ class NameList {
  public:
   NameList() = default;
   // Takes the texts in the search's order; the entries come sorted by
-  // `sorts_before`, or else in the reverse of that order.
-  NameList(std::vector<std::string> texts, bool sort);
+  // `sorts_before`, or else in the reverse of that order. The first
+  // `shared_prefix` bytes, the same in every text, are left out of the
+  // comparisons.
+  NameList(std::vector<std::string> texts, bool sort,
+           std::size_t shared_prefix = 0);
 
   NameList(NameList&&) noexcept = default;
   NameList& operator=(NameList&&) noexcept = default;
