@@ -11,6 +11,7 @@
 
 #include "cli/probe_pool.h"
 #include "cli/report.h"
+#include "support/forwarding_fs.h"
 #include "support/jpeg_writer.h"
 #include "support/temp_dir.h"
 
@@ -18,37 +19,25 @@ namespace ostrel {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ForwardingFileSystem;
 using testing::FrameKind;
 using testing::JpegWriterOptions;
 
 // The disk, except that the `fail_at`th search runs out of memory.
-class FailingSearch final : public FileSystem {
+class FailingSearch final : public ForwardingFileSystem {
  public:
   FailingSearch(FileSystem& disk, int fail_at)
-      : disk_(disk), fail_at_(fail_at) {}
+      : ForwardingFileSystem(disk), fail_at_(fail_at) {}
 
   bool search(
       const std::string& text,
       const std::function<bool(const DirectoryEntry&)>& on_entry) override {
     if (++searches_ == fail_at_) throw std::bad_alloc();
-    return disk_.search(text, on_entry);
-  }
-  std::optional<bool> lookup(const std::string& text) override {
-    return disk_.lookup(text);
-  }
-  std::optional<std::string> full_path(const std::string& text) override {
-    return disk_.full_path(text);
-  }
-  unsigned drive_type(const std::string& path) override {
-    return disk_.drive_type(path);
-  }
-  std::optional<DirectoryId> directory_id(const std::string& text) override {
-    return disk_.directory_id(text);
+    return ForwardingFileSystem::search(text, on_entry);
   }
   int searches() const { return searches_; }
 
  private:
-  FileSystem& disk_;
   int fail_at_;
   int searches_ = 0;
 };

@@ -10,6 +10,7 @@
 
 #include "cli/report.h"
 #include "jpeg/probe.h"
+#include "support/forwarding_fs.h"
 #include "support/jpeg_writer.h"
 #include "support/temp_dir.h"
 #include "walk/walk.h"
@@ -22,36 +23,25 @@ using testing::TempDir;
 
 // The disk, except that `change` runs once, right after the search of
 // `trigger` has reported its entries.
-class ChangingFileSystem final : public FileSystem {
+class ChangingFileSystem final : public testing::ForwardingFileSystem {
  public:
   ChangingFileSystem(std::string trigger, std::function<void()> change)
-      : trigger_(std::move(trigger)), change_(std::move(change)) {}
+      : ForwardingFileSystem(disk_file_system()),
+        trigger_(std::move(trigger)),
+        change_(std::move(change)) {}
 
   bool search(const std::string& search_text,
               const std::function<bool(const DirectoryEntry&)>& on_entry)
       override {
-    bool found = disk_.search(search_text, on_entry);
+    bool found = ForwardingFileSystem::search(search_text, on_entry);
     if (change_ && search_text == trigger_) {
       change_();
       change_ = nullptr;
     }
     return found;
   }
-  std::optional<bool> lookup(const std::string& text) override {
-    return disk_.lookup(text);
-  }
-  std::optional<std::string> full_path(const std::string& text) override {
-    return disk_.full_path(text);
-  }
-  unsigned drive_type(const std::string& full_path) override {
-    return disk_.drive_type(full_path);
-  }
-  std::optional<DirectoryId> directory_id(const std::string& text) override {
-    return disk_.directory_id(text);
-  }
 
  private:
-  FileSystem& disk_ = disk_file_system();
   std::string trigger_;
   std::function<void()> change_;
 };
