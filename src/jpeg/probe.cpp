@@ -1,5 +1,6 @@
 #include "jpeg/probe.h"
 
+#include <new>
 #include <optional>
 
 #include "platform/platform.h"
@@ -67,11 +68,17 @@ ProbeResult probe_file(const std::string& path) {
   ProbeResult result;
   std::optional<InputFile> file = InputFile::open(path);
   if (!file) return result;
-  FileByteSource bytes(*file);
-  WindowedByteSource window(bytes, probe_window_size);
-  if (!find_dimensions(window, result.info)) {
-    result.status = ProbeStatus::no_marker;
-    return result;
+  try {
+    FileByteSource bytes(*file);
+    WindowedByteSource window(bytes, probe_window_size);
+    if (!find_dimensions(window, result.info)) {
+      result.status = ProbeStatus::no_marker;
+      return result;
+    }
+  } catch (const std::bad_alloc&) {
+    // No memory for the header window: the file cannot be read, and the
+    // walk goes on with the next one.
+    return ProbeResult{};
   }
   result.info.byte_size = file->size();
   result.status = ProbeStatus::ok;

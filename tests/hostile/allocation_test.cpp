@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "jpeg/probe.h"
+#include "support/jpeg_writer.h"
 #include "support/temp_dir.h"
 #include "walk/walk.h"
 
@@ -122,6 +124,24 @@ TEST(AllocationFailure, EachAllocationOfAWalkInTurn) {
   }
   // Every listing of the walk allocates, so every line was met.
   EXPECT_EQ(lines_met.size(), stops.size());
+}
+
+TEST(AllocationFailure, ProbeThatRunsOutOfMemoryCannotOpenTheFile) {
+  testing::TempDir temp;
+  const std::string path = (temp / "a.jpg").string();
+  testing::write_file(path, testing::make_jpeg({}).bytes);
+  for (long fail = 1;; ++fail) {
+    allocations = 0;
+    fail_at = fail;
+    counting = true;
+    ProbeResult result = probe_file(path);
+    counting = false;
+    if (allocations < fail) {
+      EXPECT_EQ(result.status, ProbeStatus::ok);
+      break;
+    }
+    EXPECT_EQ(result.status, ProbeStatus::cannot_open) << fail;
+  }
 }
 
 }  // namespace
