@@ -5,7 +5,8 @@ FUZZ_TIME ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench fuzz windows clean
+.PHONY: all deps configure build run test bench bench-peers package fuzz \
+	windows clean
 
 all: build
 
@@ -18,10 +19,15 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the program: no test binary is built.
+run: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target ostrel
 	$(BUILD)/ostrel -v2 -r -s samples
 
-test: build
+# Warnings are errors here and in CI, where the compiler is ours.
+test: deps
+	@cmake -S . -B $(BUILD) -DOSTREL_WARNINGS_AS_ERRORS=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Timings against the floor program on generated trees (a few minutes; as
@@ -29,6 +35,19 @@ test: build
 bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target ostrel gen_tree floor
 	bench/run --build $(BUILD) --markdown $(BUILD)/bench.md
+
+# The same job timed with the image tools Debian packages, where installed.
+bench-peers: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target ostrel gen_tree floor
+	bench/peers --build $(BUILD)
+
+# A .deb and a .tar.gz of the program and its man page, from a build
+# without the tests.
+package: deps
+	@cmake -S . -B $(BUILD)-package -DCMAKE_BUILD_TYPE=Release \
+	  -DOSTREL_BUILD_TESTS=OFF >/dev/null
+	@cmake --build $(BUILD)-package -j $(JOBS)
+	cd $(BUILD)-package && cpack -G "DEB;TGZ"
 
 windows:
 	@scripts/install-deps mingw-w64
@@ -38,4 +57,4 @@ fuzz:
 	scripts/fuzz $(FUZZ_TIME)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-package
