@@ -1,6 +1,8 @@
 /* The yardstick: walks a tree and, for every *.jpg, opens it, reads its
  * header, queries its size, closes it and prints "path width height bytes";
- * nothing else. Same order and lines as `ostrel -v2 -r`. Usage: floor DIR */
+ * nothing else. Same order and lines as `ostrel -v2 -r`. Directories are
+ * opened relative to their parent's handle and files relative to their
+ * directory's, so the kernel never resolves a whole path. Usage: floor DIR */
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,7 +13,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-enum { WINDOW = 16384 }; /* the same header read as ostrel's */
+#ifndef WINDOW
+#define WINDOW 4096 /* the header read: faster than 16 KiB warm and cold */
+#endif
+enum { LISTING = 32768 }; /* bytes per getdents64, as glibc's readdir */
 struct header { int fd; long start, length; unsigned char bytes[WINDOW]; };
 
 /* The big-endian pair at `at`, or -1 past the end of the file. */
@@ -43,22 +48,22 @@ static long frame(struct header *h) {
     return -1;
 }
 
-static void probe(const char *path) {
+static void probe(int dir, const char *path, const char *name) {
     static struct header h;
     struct stat st;
-    h.fd = open(path, O_RDONLY | O_CLOEXEC);
+    h.fd = openat(dir, name, O_RDONLY | O_CLOEXEC);
     if (h.fd < 0 || fstat(h.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        printf("%s;can't open file\n", path);
+        printf("%s/%s;can't open file\n", path, name);
         if (h.fd >= 0) close(h.fd);
         return;
     }
     h.length = -1; /* nothing read yet */
     long p = frame(&h);
     if (p < 0) {
-        printf("%s:can't find marker\n", path);
+        printf("%s/%s:can't find marker\n", path, name);
     } else {
         long y = pair_at(&h, p + 5), x = pair_at(&h, p + 7);
-        printf("%s %ld %ld %lld\n", path, x < 0 ? 0 : x, y < 0 ? 0 : y,
+        printf("%s/%s %ld %ld %lld\n", path, name, x < 0 ? 0 : x, y < 0 ? 0 : y,
                (long long)st.st_size);
     }
     close(h.fd);
@@ -75,41 +80,65 @@ static int is_jpg(const char *name) {
     return n >= 4 && strcasecmp(name + n - 4, ".jpg") == 0;
 }
 
-static void walk(const char *dir) {
-    DIR *d = opendir(dir);
-    if (!d) return;
-    char **files = NULL, **dirs = NULL;
-    size_t nf = 0, nd = 0, cf = 0, cd = 0;
-    for (struct dirent *e; (e = readdir(d));) {
-        if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
-        struct stat st;
-        int is_dir = e->d_type == DT_DIR ||
-                     ((e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) &&
-                      !fstatat(dirfd(d), e->d_name, &st, 0) && S_ISDIR(st.st_mode));
-        if (!is_dir && !is_jpg(e->d_name)) continue;
-        char *full;
-        if (asprintf(&full, "%s/%s", dir, e->d_name) < 0) abort();
-        if (is_dir) {
-            if (nd == cd) dirs = realloc(dirs, (cd = cd * 2 + 16) * sizeof *dirs);
-            dirs[nd++] = full;
-        } else {
-            if (nf == cf) files = realloc(files, (cf = cf * 2 + 16) * sizeof *files);
-            files[nf++] = full;
+static int is_dir(int dir, const struct dirent64 *e) {
+    struct stat st;
+    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK)
+        return fstatat(dir, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+    return e->d_type == DT_DIR;
+}
+
+/* A directory's files and subdirectories: one list of names, each sorted. */
+struct listing { char *names, **files, **dirs; size_t used, nf, nd; };
+
+static void list(int dir, struct listing *l) {
+    static char buffer[LISTING];
+    size_t *at = NULL, n = 0, room = 0, cap = 0;
+    unsigned char *kind = NULL;
+    for (long got; (got = getdents64(dir, buffer, LISTING)) > 0;)
+        for (long i = 0; i < got; i += ((struct dirent64 *)(buffer + i))->d_reclen) {
+            struct dirent64 *e = (struct dirent64 *)(buffer + i);
+            if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
+            int d = is_dir(dir, e);
+            if (!d && !is_jpg(e->d_name)) continue;
+            size_t size = strlen(e->d_name) + 1;
+            if (l->used + size > cap) l->names = realloc(l->names, cap = (cap + size) * 2);
+            if (n == room) {
+                at = realloc(at, (room = room * 2 + 64) * sizeof *at);
+                kind = realloc(kind, room);
+            }
+            memcpy(l->names + l->used, e->d_name, size);
+            kind[n] = d, at[n++] = l->used, l->used += size;
         }
+    l->files = malloc((n + 1) * sizeof *l->files), l->dirs = malloc((n + 1) * sizeof *l->dirs);
+    for (size_t i = 0; i < n; ++i)
+        if (kind[i]) l->dirs[l->nd++] = l->names + at[i];
+        else l->files[l->nf++] = l->names + at[i];
+    free(at), free(kind);
+    qsort(l->files, l->nf, sizeof *l->files, by_name);
+    qsort(l->dirs, l->nd, sizeof *l->dirs, by_name);
+}
+
+static void walk(int dir, const char *path) {
+    struct listing l = {0};
+    list(dir, &l);
+    for (size_t i = 0; i < l.nf; ++i) probe(dir, path, l.files[i]);
+    for (size_t i = 0; i < l.nd; ++i) {
+        int sub = openat(dir, l.dirs[i], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        char *below;
+        if (sub < 0) continue;
+        if (asprintf(&below, "%s/%s", path, l.dirs[i]) < 0) abort();
+        walk(sub, below);
+        free(below);
     }
-    closedir(d);
-    qsort(files, nf, sizeof *files, by_name);
-    for (size_t i = 0; i < nf; ++i) probe(files[i]), free(files[i]);
-    free(files);
-    qsort(dirs, nd, sizeof *dirs, by_name);
-    for (size_t i = 0; i < nd; ++i) walk(dirs[i]), free(dirs[i]);
-    free(dirs);
+    close(dir);
+    free(l.names), free(l.files), free(l.dirs);
 }
 
 int main(int argc, char **argv) {
     static char out[1 << 16];
     setvbuf(stdout, out, _IOFBF, sizeof out);
     if (argc != 2) return fprintf(stderr, "usage: floor DIR\n"), 2;
-    walk(argv[1]);
+    int root = open(argv[1], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root >= 0) walk(root, argv[1]);
     return 0;
 }
