@@ -1,10 +1,12 @@
 // Writes a deterministic tree of JPEG files for the benchmarks:
-//   gen_tree DIR COUNT [SEED]
+//   gen_tree [--small] DIR COUNT [SEED]
 // COUNT files in directories of about 500, up to four levels deep. Of them
 // 5 % carry other names (.png, .txt); the JPEG files are 87 % baseline and
 // 10 % progressive, with Exif thumbnails of several KiB, 2 % without a
 // baseline or progressive frame, and 1 % truncated. Extensions come in mixed
-// case. The same COUNT and SEED always give the same bytes.
+// case. Files are about 30 KiB; with --small about 600 bytes (no Exif, a short
+// scan), so that a tree of 10^6 files fits in a few GB. The same options,
+// COUNT and SEED always give the same bytes.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +24,23 @@ using ostrel::testing::JpegWriterOptions;
 
 constexpr std::uint64_t files_per_directory = 500;
 constexpr int max_depth = 4;
+
+// Byte counts, drawn from these ranges, that make the files' sizes.
+struct Range {
+  std::uint64_t low;
+  std::uint64_t high;
+};
+struct Sizes {
+  Range other;        // files of other names
+  Range thumbnail;    // the Exif thumbnail, 0 for none
+  Range entropy;      // the scan
+  Range early_cut;    // a truncated file cut before its frame header...
+  Range late_cut;     // ...or after it
+};
+constexpr Sizes ORDINARY_SIZES{
+    {200, 3000}, {1500, 12000}, {8000, 40000}, {0, 1500}, {13000, 50000}};
+constexpr Sizes SMALL_SIZES{
+    {100, 1000}, {0, 0}, {64, 800}, {0, 150}, {700, 1500}};
 
 // splitmix64: the same numbers on every platform and library.
 class Random {
@@ -79,8 +98,12 @@ const char* jpeg_extension(Random& random) {
   return roll < 15 ? ".jpg" : roll < 19 ? ".JPG" : ".Jpg";
 }
 
-std::vector<unsigned char> other_file(Random& random) {
-  std::vector<unsigned char> bytes(random.between(200, 3000));
+std::uint64_t draw(Random& random, Range range) {
+  return random.between(range.low, range.high);
+}
+
+std::vector<unsigned char> other_file(Random& random, const Sizes& sizes) {
+  std::vector<unsigned char> bytes(draw(random, sizes.other));
   for (unsigned char& b : bytes) b = static_cast<unsigned char>(random.next());
   return bytes;
 }
@@ -90,16 +113,17 @@ struct Dimensions {
   int height;
 };
 
-JpegWriterOptions jpeg_options(Random& random) {
-  static const Dimensions sizes[] = {{4032, 3024}, {3024, 4032}, {6000, 4000},
-                                     {1920, 1080}, {4000, 3000}, {2048, 1536},
-                                     {640, 480},   {5472, 3648}};
-  const Dimensions& size = sizes[random.next() % std::size(sizes)];
+JpegWriterOptions jpeg_options(Random& random, const Sizes& sizes) {
+  static const Dimensions dimensions[] = {
+      {4032, 3024}, {3024, 4032}, {6000, 4000}, {1920, 1080},
+      {4000, 3000}, {2048, 1536}, {640, 480},   {5472, 3648}};
+  const Dimensions& size = dimensions[random.next() % std::size(dimensions)];
   JpegWriterOptions options;
   options.width = size.width;
   options.height = size.height;
-  options.thumbnail_size = random.between(1500, 12000);
-  options.entropy_size = random.between(8000, 40000);
+  options.thumbnail_size = draw(random, sizes.thumbnail);
+  options.exif = options.thumbnail_size > 0;
+  options.entropy_size = draw(random, sizes.entropy);
   unsigned kind = static_cast<unsigned>(random.next() % 100);
   if (kind < 10) {
     options.frame = FrameKind::progressive;
@@ -107,13 +131,14 @@ JpegWriterOptions jpeg_options(Random& random) {
     options.frame = kind == 10 ? FrameKind::extended : FrameKind::none;
   } else if (kind < 13) {
     // Cut before the frame header or somewhere after it.
-    options.truncate_at = random.percent(50) ? random.between(0, 1500)
-                                             : random.between(13000, 50000);
+    options.truncate_at = random.percent(50) ? draw(random, sizes.early_cut)
+                                             : draw(random, sizes.late_cut);
   }
   return options;
 }
 
-void write_tree(const fs::path& root, std::uint64_t count, std::uint64_t seed) {
+void write_tree(const fs::path& root, std::uint64_t count, std::uint64_t seed,
+                const Sizes& sizes) {
   Random random(seed);
   std::vector<fs::path> directories =
       directory_names((count + files_per_directory - 1) / files_per_directory);
@@ -129,12 +154,12 @@ void write_tree(const fs::path& root, std::uint64_t count, std::uint64_t seed) {
       if (random.percent(5)) {
         const char* ext = random.percent(50) ? ".png" : ".txt";
         ostrel::testing::write_file(directory / (std::string(stem) + ext),
-                                    other_file(random));
+                                    other_file(random, sizes));
         continue;
       }
       const char* ext = jpeg_extension(random);
       ostrel::testing::write_file(directory / (std::string(stem) + ext),
-                                  make_jpeg(jpeg_options(random)).bytes);
+                                  make_jpeg(jpeg_options(random, sizes)).bytes);
     }
   }
 }
@@ -142,14 +167,16 @@ void write_tree(const fs::path& root, std::uint64_t count, std::uint64_t seed) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool small = argc > 1 && std::string(argv[1]) == "--small";
+  argc -= small, argv += small;
   if (argc < 3 || argc > 4) {
-    std::fprintf(stderr, "usage: gen_tree DIR COUNT [SEED]\n");
+    std::fprintf(stderr, "usage: gen_tree [--small] DIR COUNT [SEED]\n");
     return 2;
   }
   std::uint64_t count = std::strtoull(argv[2], nullptr, 10);
   std::uint64_t seed = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1;
   try {
-    write_tree(argv[1], count, seed);
+    write_tree(argv[1], count, seed, small ? SMALL_SIZES : ORDINARY_SIZES);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "gen_tree: %s\n", e.what());
     return 1;
