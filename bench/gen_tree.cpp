@@ -19,11 +19,11 @@
 namespace {
 
 namespace fs = std::filesystem;
-using ostrel::testing::FrameKind;
-using ostrel::testing::JpegWriterOptions;
+using ostrel::test::FrameKind;
+using ostrel::test::JpegWriterOptions;
 
-constexpr std::uint64_t files_per_directory = 500;
-constexpr int max_depth = 4;
+constexpr std::uint64_t FILES_PER_DIRECTORY = 500;
+constexpr int MAX_DEPTH = 4;
 
 // Byte counts, drawn from these ranges, that make the files' sizes.
 struct Range {
@@ -62,12 +62,12 @@ class Random {
   std::uint64_t state_;
 };
 
-// The smallest fan-out whose tree of `max_depth` levels has room for
+// The smallest fan-out whose tree of `MAX_DEPTH` levels has room for
 // `needed` directories.
 std::uint64_t fan_out_for(std::uint64_t needed) {
   for (std::uint64_t fan = 2;; ++fan) {
     std::uint64_t total = 0, level = 1;
-    for (int depth = 1; depth <= max_depth; ++depth) total += level *= fan;
+    for (int depth = 1; depth <= MAX_DEPTH; ++depth) total += level *= fan;
     if (total >= needed) return fan;
   }
 }
@@ -141,7 +141,7 @@ void write_tree(const fs::path& root, std::uint64_t count, std::uint64_t seed,
                 const Sizes& sizes) {
   Random random(seed);
   std::vector<fs::path> directories =
-      directory_names((count + files_per_directory - 1) / files_per_directory);
+      directory_names((count + FILES_PER_DIRECTORY - 1) / FILES_PER_DIRECTORY);
   std::uint64_t written = 0;
   for (std::size_t d = 0; d < directories.size(); ++d) {
     fs::path directory = root / directories[d];
@@ -153,13 +153,13 @@ void write_tree(const fs::path& root, std::uint64_t count, std::uint64_t seed,
                     static_cast<unsigned long long>(written));
       if (random.percent(5)) {
         const char* ext = random.percent(50) ? ".png" : ".txt";
-        ostrel::testing::write_file(directory / (std::string(stem) + ext),
-                                    other_file(random, sizes));
+        ostrel::test::write_file(directory / (std::string(stem) + ext),
+                                 other_file(random, sizes));
         continue;
       }
       const char* ext = jpeg_extension(random);
-      ostrel::testing::write_file(directory / (std::string(stem) + ext),
-                                  make_jpeg(jpeg_options(random, sizes)).bytes);
+      ostrel::test::write_file(directory / (std::string(stem) + ext),
+                               make_jpeg(jpeg_options(random, sizes)).bytes);
     }
   }
 }

@@ -11,9 +11,9 @@
 #include "support/jpeg_writer.h"
 
 namespace fs = std::filesystem;
-using ostrel::testing::FrameKind;
-using ostrel::testing::JpegWriterOptions;
-using ostrel::testing::make_jpeg;
+using ostrel::test::FrameKind;
+using ostrel::test::JpegWriterOptions;
+using ostrel::test::make_jpeg;
 
 namespace {
 
@@ -25,8 +25,8 @@ std::string_view bytes(const char (&text)[N]) {
 
 void write_seed(const fs::path& dir, const std::string& name,
                 std::string_view bytes) {
-  ostrel::testing::write_file(dir / name,
-                              std::vector<unsigned char>(bytes.begin(), bytes.end()));
+  ostrel::test::write_file(
+      dir / name, std::vector<unsigned char>(bytes.begin(), bytes.end()));
 }
 
 JpegWriterOptions small(FrameKind frame) {
@@ -40,7 +40,7 @@ JpegWriterOptions small(FrameKind frame) {
 
 void write_jpeg(const fs::path& dir, const std::string& name,
                 const JpegWriterOptions& options) {
-  ostrel::testing::write_file(dir / name, make_jpeg(options).bytes);
+  ostrel::test::write_file(dir / name, make_jpeg(options).bytes);
 }
 
 void probe_seeds(const fs::path& dir) {
@@ -56,12 +56,12 @@ void probe_seeds(const fs::path& dir) {
   late.leading_bytes = 128;
   write_jpeg(dir, "stream-at-128", late);
   // Cut inside Y and inside X of the frame header.
-  ostrel::testing::JpegImage image = make_jpeg(small(FrameKind::baseline));
+  ostrel::test::JpegImage image = make_jpeg(small(FrameKind::baseline));
   for (std::size_t cut : {6, 8}) {
     std::vector<unsigned char> bytes = image.bytes;
     bytes.resize(image.frame_offset + cut);
-    ostrel::testing::write_file(dir / ("cut-at-frame+" + std::to_string(cut)),
-                                bytes);
+    ostrel::test::write_file(dir / ("cut-at-frame+" + std::to_string(cut)),
+                             bytes);
   }
   JpegWriterOptions extremes = small(FrameKind::baseline);
   extremes.width = 65535;

@@ -1,23 +1,28 @@
 // Arbitrary bytes as path texts, under both path styles and several code
-// pages, through every path operation. The status query is a fake that
-// answers from a hash of the text and never touches the disk.
+// pages, through every path operation. The file system is in memory, made
+// from the texts themselves: a hash of each text says whether it names a
+// file, a directory or nothing, what its full path is and that full path's
+// drive type. The disk is never touched.
 //
-// Input: a style byte, a seed byte for the fake's answers, two bytes of
-// lead-byte range for an otherwise unknown code page, then texts separated
-// by NUL bytes.
+// Input: a style byte, a seed byte for the hash, two bytes of lead-byte
+// range for an otherwise unknown code page, then texts separated by NUL
+// bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "fields.h"
+#include "support/memory_fs.h"
 #include "walk/path.h"
 
 namespace {
 
 using ostrel::PathStyle;
+using ostrel::test::MemoryFileSystem;
 
 void check(bool condition) {
   if (!condition) std::abort();
@@ -34,66 +39,54 @@ bool holds_wildcard(std::string_view text, const ostrel::LeadByteSet& lead) {
   return false;
 }
 
-// Answers every status question from a hash of the text. The path
-// operations never search a directory and must never ask about a text
-// that a status query refuses without a lookup.
-class FakeStatus final : public ostrel::FileSystem {
- public:
-  FakeStatus(const PathStyle& style, unsigned seed)
-      : style_(style), seed_(seed) {}
+std::uint32_t hash(std::string_view text, unsigned seed) {
+  std::uint32_t h = 2166136261u ^ seed;
+  for (char byte : text) h = (h ^ static_cast<unsigned char>(byte)) * 16777619u;
+  return h;
+}
 
-  bool search(const std::string&,
-              const std::function<bool(const ostrel::DirectoryEntry&)>&)
-      override {
-    std::abort();
+// Entries and answers from the hash of each text. A text the tree cannot
+// hold (a file where a directory is needed, a name taken) adds nothing.
+void add_answers(MemoryFileSystem& fs, const std::string& text,
+                 unsigned seed) {
+  std::uint32_t h = hash(text, seed);
+  try {
+    if (h % 3 == 1) fs.add_file(text);
+    if (h % 3 == 2) fs.add_directory(text);
+  } catch (const std::logic_error&) {
   }
-  std::optional<bool> lookup(const std::string& text) override {
-    check_asked(text);
-    switch (hash(text) % 3) {
-      case 0: return std::nullopt;
-      case 1: return false;
-      default: return true;
-    }
+  std::string full;
+  switch (h / 3 % 5) {
+    case 0: return;
+    case 1: full = "C:\\"; break;
+    case 2: full = "\\\\server\\share\\"; break;
+    case 3: full = text; break;
+    default: full = std::string(300, 'x');
   }
-  std::optional<std::string> full_path(const std::string& text) override {
-    check_asked(text);
-    switch (hash(text) / 3 % 5) {
-      case 0: return std::nullopt;
-      case 1: return "C:\\";
-      case 2: return "\\\\server\\share\\";
-      case 3: return text;
-      default: return std::string(300, 'x');
-    }
-  }
-  unsigned drive_type(const std::string& full_path) override {
-    return hash(full_path) / 15 % 3;
-  }
-  std::optional<ostrel::DirectoryId> directory_id(const std::string&) override {
-    std::abort();
-  }
+  fs.set_full_path(text, full);
+  fs.set_drive_type(full, h / 15 % 3);
+}
 
- private:
-  void check_asked(const std::string& text) const {
-    check(!text.empty());
-    check(!ostrel::is_drive_only(style_, text));
-    check(!holds_wildcard(text, style_.code_page_lead_bytes));
-  }
-  std::uint32_t hash(std::string_view text) const {
-    std::uint32_t h = 2166136261u ^ seed_;
-    for (char byte : text) h = (h ^ static_cast<unsigned char>(byte)) * 16777619u;
-    return h;
-  }
-
-  const PathStyle& style_;
-  unsigned seed_;
-};
+// The path operations never search a directory, open a file or ask for an
+// identity, and never ask about a text that a status query refuses without
+// a lookup.
+void check_asked(const PathStyle& style, ostrel::test::Call call,
+                 const std::string& text) {
+  using ostrel::test::Call;
+  check(call != Call::search && call != Call::directory_id &&
+        call != Call::open_file);
+  if (call == Call::drive_type) return;
+  check(!text.empty());
+  check(!ostrel::is_drive_only(style, text));
+  check(!holds_wildcard(text, style.code_page_lead_bytes));
+}
 
 PathStyle style_from(unsigned selector, unsigned char first,
                      unsigned char last) {
-  constexpr unsigned code_pages[] = {0, 932, 936, 949, 950, 1361, 1252, 0};
+  constexpr unsigned CODE_PAGES[] = {0, 932, 936, 949, 950, 1361, 1252, 0};
   unsigned index = selector % 9;
   if (index == 8) return ostrel::posix_path_style();
-  ostrel::CodePageInfo code_page{code_pages[index], {}};
+  ostrel::CodePageInfo code_page{CODE_PAGES[index], {}};
   if (index == 7) {
     code_page.number = 50000;  // not in the built-in table
     code_page.lead_byte_ranges.emplace_back(first, last);
@@ -136,7 +129,7 @@ void check_split_join(const PathStyle& style, const std::string& text,
         parts.drive + parts.directory + name);
 }
 
-void check_patterns(const PathStyle& style, FakeStatus& fs,
+void check_patterns(const PathStyle& style, MemoryFileSystem& fs,
                     const std::string& text, const std::string& file_pattern) {
   int kind = ostrel::classify_path(style, fs, text);
   check(kind >= -1 && kind <= 1);
@@ -173,12 +166,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   if (size < 4) return 0;
   const PathStyle style = style_from(data[0], data[2], data[3]);
-  FakeStatus fs(style, data[1]);
+  MemoryFileSystem fs(style.windows ? ostrel::test::PathRules::windows
+                                    : ostrel::test::PathRules::posix);
   std::vector<std::string> texts;
   for (std::string_view field : ostrel::fuzz::split_fields(
            std::string_view(reinterpret_cast<const char*>(data) + 4, size - 4),
-           8))
+           8)) {
     texts.emplace_back(field);
+    add_answers(fs, texts.back(), data[1]);
+  }
+  fs.watch([&style](ostrel::test::Call call, const std::string& text) {
+    check_asked(style, call, text);
+  });
   if (data[0] == 0) check_bytes(style);
   for (std::size_t i = 0; i < texts.size(); ++i) {
     const std::string& next = texts[(i + 1) % texts.size()];

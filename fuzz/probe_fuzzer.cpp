@@ -60,11 +60,11 @@ int reference_dimension(Bytes file, std::uint64_t at) {
 }
 
 // The file itself; counts the reads that reach it.
-class FileSource : public ByteSource {
+class FuzzFile : public ostrel::ReadableFile {
  public:
-  explicit FileSource(Bytes file) : file_(file) {}
+  explicit FuzzFile(Bytes file) : file_(file) {}
   std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
-                      std::size_t size) override {
+                      std::size_t size) const override {
     ++reads;
     check(size > 0);
     if (offset >= file_.size()) return 0;
@@ -72,7 +72,8 @@ class FileSource : public ByteSource {
     std::memcpy(buffer, file_.data() + offset, count);
     return count;
   }
-  int reads = 0;
+  std::uint64_t size() const override { return file_.size(); }
+  mutable int reads = 0;
 
  private:
   Bytes file_;
@@ -103,7 +104,7 @@ class CheckedSource : public ByteSource {
 };
 
 void check_window(Bytes file, std::size_t window_size) {
-  FileSource disk(file);
+  FuzzFile disk(file);
   ostrel::WindowedByteSource window(disk, window_size);
   CheckedSource probe_view(window, file);
 
@@ -149,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   // Tiny windows put every edge case of the window inside small inputs.
   for (std::size_t window : {std::size_t{1}, std::size_t{2}, std::size_t{3},
                              std::size_t{7}, std::size_t{128},
-                             ostrel::probe_window_size})
+                             ostrel::PROBE_WINDOW_SIZE})
     check_window(file, window);
   return 0;
 }

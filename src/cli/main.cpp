@@ -12,8 +12,8 @@ int run(int argc, const char* const* argv) {
   count -= consumed;
   args += consumed;
   if (count < 1) print_usage();
-  ProbePool pool;
-  for (int i = 0; i < count; ++i) process_argument(args[i], &pool);
+  ProbePool pool(disk_file_system());
+  for (int i = 0; i < count; ++i) process_argument(args[i], pool);
   return 0;
 }
 

@@ -9,7 +9,7 @@ namespace ostrel {
 
 RunOptions run_options;
 
-const std::string_view usage_text =
+const std::string_view USAGE_TEXT =
     "usage:ostrel [-v[012]] [-r] [-s] file ...\n"
     "\t-v: verbose, -v0: quiet, -v1: width/height only, -v2: bytes\n"
     "\t-r: Recursive (sub directories)\n"
@@ -53,7 +53,7 @@ int parse_options(int count, const char* const* args) {
 }
 
 void print_usage() {
-  write_output(usage_text);
+  write_output(USAGE_TEXT);
   flush_output();
   std::exit(1);
 }

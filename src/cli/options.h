@@ -16,7 +16,7 @@ struct RunOptions {
 
 extern RunOptions run_options;
 
-extern const std::string_view usage_text;
+extern const std::string_view USAGE_TEXT;
 
 struct OptionScan {
   int consumed = 0;            // how many leading arguments were options

@@ -10,20 +10,20 @@ namespace {
 
 // Queued files per awake thread before one more is woken: a thread woken
 // for a file or two costs more than it saves.
-constexpr std::uint64_t wake_step = 8;
+constexpr std::uint64_t WAKE_STEP = 8;
 
 // A probe slower than this has waited for the disk. A thread that loses its
 // processor for a while makes some probes slow as well, but not most: only
 // when most are slow do more threads than processors get woken.
-constexpr std::chrono::microseconds disk_wait{100};
-constexpr std::uint32_t share_one = 1024;
+constexpr std::chrono::microseconds DISK_WAIT{100};
+constexpr std::uint32_t SHARE_ONE = 1024;
 
-constexpr std::uint64_t no_file = ~std::uint64_t{0};
+constexpr std::uint64_t NO_FILE = ~std::uint64_t{0};
 
 }  // namespace
 
-ProbePool::ProbePool(unsigned threads, std::size_t window, Probe probe)
-    : probe_(probe),
+ProbePool::ProbePool(FileSystem& fs, unsigned threads, std::size_t window)
+    : fs_(fs),
       thread_count_(threads),
       mask_(std::bit_ceil(std::max<std::size_t>(window, 1)) - 1),
       slots_(std::make_unique<Slot[]>(mask_ + 1)),
@@ -72,12 +72,12 @@ void ProbePool::wake_for_backlog() {
   std::uint64_t backlog = submitted_ - claimed_.load(std::memory_order_relaxed);
   std::uint64_t threads = threads_.size();
   std::uint64_t useful =
-      slow_share_.load(std::memory_order_relaxed) > share_one / 2
+      slow_share_.load(std::memory_order_relaxed) > SHARE_ONE / 2
           ? threads
           : computing_threads_;
   work_ready_.notify_one_if([&](int unwoken) {
     std::uint64_t awake = threads - static_cast<std::uint64_t>(unwoken);
-    return awake < useful && backlog > wake_step * awake;
+    return awake < useful && backlog > WAKE_STEP * awake;
   });
 }
 
@@ -95,14 +95,14 @@ void ProbePool::run(std::uint64_t index) {
   Slot& file = slot(index);
   auto start = std::chrono::steady_clock::now();
   try {
-    file.result = probe_(file.path);
+    file.result = probe_jpeg(fs_, file.path);
   } catch (...) {
     file.error = std::current_exception();
   }
   // A running share; updates that race lose a sample, which is harmless.
-  bool slow = std::chrono::steady_clock::now() - start > disk_wait;
+  bool slow = std::chrono::steady_clock::now() - start > DISK_WAIT;
   std::uint32_t share = slow_share_.load(std::memory_order_relaxed);
-  std::uint32_t updated = share - share / 16 + (slow ? share_one / 16 : 0);
+  std::uint32_t updated = share - share / 16 + (slow ? SHARE_ONE / 16 : 0);
   // Not written when it stays the same, as it does while all is warm: a
   // line written from two processors in turn costs more than the probe.
   if (updated != share) slow_share_.store(updated, std::memory_order_relaxed);
@@ -157,7 +157,7 @@ void ProbePool::wait_until_done(std::uint64_t index) {
       probe_done_.cancel();
     else
       probe_done_.wait();
-    awaited_.store(no_file, std::memory_order_relaxed);
+    awaited_.store(NO_FILE, std::memory_order_relaxed);
   }
 }
 

@@ -20,7 +20,6 @@ namespace ostrel {
 
 class ProbePool {
  public:
-  using Probe = ProbeResult (*)(const std::string& path);
   // Receives one result, on the thread that queued the file.
   using ResultHandler =
       std::function<void(const std::string& path, const ProbeResult& result)>;
@@ -28,17 +27,17 @@ class ProbePool {
   // Enough probes in flight to keep a disk's queue busy when the cache is
   // cold. With a warm cache only as many threads as there are processors
   // are kept awake; the rest sleep.
-  static constexpr unsigned default_threads = 16;
-  static constexpr std::size_t default_window = 128;
+  static constexpr unsigned DEFAULT_THREADS = 16;
+  static constexpr std::size_t DEFAULT_WINDOW = 128;
 
-  // `window` files at most are queued or held as results (rounded up to a
-  // power of two); at most `threads` + 1 are open at once. The threads start
-  // with the second file in flight, so a run that probes one file never
-  // starts them. While it waits for a result the queuing thread probes
-  // queued files itself, and without threads it probes them all.
-  explicit ProbePool(unsigned threads = default_threads,
-                     std::size_t window = default_window,
-                     Probe probe = probe_file);
+  // Probes with `probe_jpeg` through `fs`. `window` files at most are
+  // queued or held as results (rounded up to a power of two); at most
+  // `threads` + 1 are open at once. The threads start with the second file
+  // in flight, so a run that probes one file never starts them. While it
+  // waits for a result the queuing thread probes queued files itself, and
+  // without threads it probes them all.
+  explicit ProbePool(FileSystem& fs, unsigned threads = DEFAULT_THREADS,
+                     std::size_t window = DEFAULT_WINDOW);
   ~ProbePool();
   ProbePool(const ProbePool&) = delete;
   ProbePool& operator=(const ProbePool&) = delete;
@@ -79,7 +78,7 @@ class ProbePool {
   void wait_until_done(std::uint64_t index);
   void hand_over_ready(const ResultHandler& handle);
 
-  Probe probe_;
+  FileSystem& fs_;
   unsigned thread_count_;
   std::size_t mask_;
   std::unique_ptr<Slot[]> slots_;

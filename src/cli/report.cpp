@@ -1,14 +1,12 @@
 #include "cli/report.h"
 
 #include <charconv>
-
-#include "cli/probe_pool.h"
-#include "walk/walk.h"
+#include <new>
 
 namespace ostrel {
 namespace {
 
-constexpr std::string_view file_pattern = "*.jpg";
+constexpr std::string_view FILE_PATTERN = "*.jpg";
 
 void append_number(std::string& out, std::uint64_t value) {
   char digits[24];
@@ -16,47 +14,11 @@ void append_number(std::string& out, std::uint64_t value) {
   out.append(digits, end);
 }
 
-void walk_in_turn(const ArgumentRun& run, const std::string& argument,
-                  RunTotals& totals) {
-  WalkContext context{run.style, run.fs, run.print};
-  walk_pattern(
-      context, argument, file_pattern,
-      [&](const std::string& path) {
-        report_result(path, probe_file(path), totals, run.options.verbosity,
-                      run.print);
-        return 0;
-      },
-      run.options.recursive != 0);
-}
-
 // After an exception, nothing of this argument may reach the next one.
 struct DiscardOnExit {
   ProbePool& pool;
   ~DiscardOnExit() { pool.discard(); }
 };
-
-void walk_pooled(const ArgumentRun& run, const std::string& argument,
-                 RunTotals& totals) {
-  ProbePool& pool = *run.pool;
-  const ProbePool::ResultHandler report = [&](const std::string& path,
-                                              const ProbeResult& result) {
-    report_result(path, result, totals, run.options.verbosity, run.print);
-  };
-  // A line of the walk's own follows the lines of every file met before it.
-  WalkContext context{run.style, run.fs, [&](std::string_view line) {
-                        pool.drain(report);
-                        run.print(line);
-                      }};
-  DiscardOnExit discard_on_exit{pool};
-  walk_pattern(
-      context, argument, file_pattern,
-      [&](const std::string& path) {
-        pool.submit(path, report);
-        return 0;
-      },
-      run.options.recursive != 0);
-  pool.drain(report);
-}
 
 }  // namespace
 
@@ -76,6 +38,18 @@ std::string format_file_line(const std::string& path, const JpegInfo& info,
   }
   line += '\n';
   return line;
+}
+
+std::string format_failure_line(const std::string& path, ProbeStatus status) {
+  switch (status) {
+    case ProbeStatus::cannot_open:
+      return path + ";can't open file\n";
+    case ProbeStatus::no_marker:
+      return path + ":can't find marker\n";
+    case ProbeStatus::ok:
+      break;
+  }
+  return {};
 }
 
 std::string format_summary_line(const RunTotals& totals) {
@@ -102,31 +76,63 @@ void add_to_totals(RunTotals& totals, const JpegInfo& info) {
 void report_result(const std::string& path, const ProbeResult& result,
                    RunTotals& totals, int verbosity, const LinePrinter& print) {
   if (result.status != ProbeStatus::ok) {
-    print(probe_failure_line(path, result.status));
+    print(format_failure_line(path, result.status));
     return;
   }
   print(format_file_line(path, result.info, verbosity));
   add_to_totals(totals, result.info);
 }
 
-int report_file(const std::string& path, RunTotals& totals) {
-  report_result(path, probe_file(path), totals, run_options.verbosity,
-                write_output);
-  return 0;
+void print_memory_error(Listing listing, const std::string& argument,
+                        const LinePrinter& print) {
+  std::string_view head = listing == Listing::files
+                              ? "memory error for wildcard \""
+                              : "memory error for wildcard (dir) \"";
+  std::string line;
+  try {
+    line.reserve(head.size() + argument.size() + 2);
+    line += head;
+    line += argument;
+    line += "\"\n";
+  } catch (const std::bad_alloc&) {
+    print(head);
+    print(argument);
+    print("\"\n");
+    return;
+  }
+  print(line);
+}
+
+ArgumentReport::ArgumentReport(const ArgumentRun& run)
+    : run(run),
+      handle_result([this](const std::string& path, const ProbeResult& result) {
+        report_result(path, result, totals, this->run.options.verbosity,
+                      this->run.print);
+      }) {}
+
+void report_file(const std::string& path, ArgumentReport& report) {
+  report.run.pool.submit(path, report.handle_result);
 }
 
 void run_argument(const ArgumentRun& run, const std::string& argument) {
-  RunTotals totals;
-  if (run.pool)
-    walk_pooled(run, argument, totals);
-  else
-    walk_in_turn(run, argument, totals);
-  if (run.options.summary) run.print(format_summary_line(totals));
+  ArgumentReport report(run);
+  DiscardOnExit discard_on_exit{run.pool};
+  WalkResult walked = walk_pattern(
+      run.style, run.fs, argument, FILE_PATTERN,
+      [&report](const std::string& path) { report_file(path, report); },
+      run.options.recursive != 0);
+  // The walk's own line follows the lines of every file met before it.
+  run.pool.drain(report.handle_result);
+  if (walked.code == WALK_NO_MEMORY)
+    print_memory_error(walked.listing,
+                       walked.subdirectory ? *walked.subdirectory : argument,
+                       run.print);
+  if (run.options.summary) run.print(format_summary_line(report.totals));
 }
 
-void process_argument(const std::string& argument, ProbePool* pool) {
-  run_argument(ArgumentRun{native_path_style(), disk_file_system(),
-                           write_output, run_options, pool},
+void process_argument(const std::string& argument, ProbePool& pool) {
+  run_argument(ArgumentRun{native_path_style(), disk_file_system(), pool,
+                           write_output, run_options},
                argument);
 }
 

@@ -1,4 +1,4 @@
-// One file argument: its walk, the per-file lines and the summary line.
+// One file argument: its walk, and every line the program prints for it.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +7,11 @@
 #include <string_view>
 
 #include "cli/options.h"
+#include "cli/probe_pool.h"
 #include "jpeg/probe.h"
 #include "platform/platform.h"
 #include "walk/path.h"
+#include "walk/walk.h"
 
 namespace ostrel {
 
@@ -27,13 +29,14 @@ struct RunTotals {
 std::string format_file_line(const std::string& path, const JpegInfo& info,
                              int verbosity);
 
+// "<path>;can't open file\n" or "<path>:can't find marker\n"; empty for ok.
+std::string format_failure_line(const std::string& path, ProbeStatus status);
+
 // Count, total bytes and the truncated average bytes, width and height;
 // "0 0 0 0 0" when nothing was counted.
 std::string format_summary_line(const RunTotals& totals);
 
 void add_to_totals(RunTotals& totals, const JpegInfo& info);
-
-class ProbePool;
 
 using LinePrinter = std::function<void(std::string_view)>;
 
@@ -42,25 +45,43 @@ using LinePrinter = std::function<void(std::string_view)>;
 void report_result(const std::string& path, const ProbeResult& result,
                    RunTotals& totals, int verbosity, const LinePrinter& print);
 
-// The visitor of the walk: probes one file, prints its line, counts it.
-// Always 0, so the walk never stops on its account.
-int report_file(const std::string& path, RunTotals& totals);
+// "memory error for wildcard \"<argument>\"\n", with "(dir) " before the
+// argument for a directories listing; in pieces when there is no memory to
+// put the line together.
+void print_memory_error(Listing listing, const std::string& argument,
+                        const LinePrinter& print);
 
-// Everything one argument's run depends on besides the argument.
+// Everything one argument's run depends on besides the argument. The pool
+// probes files ahead of the walk, through the same file system.
 struct ArgumentRun {
   const PathStyle& style;
   FileSystem& fs;
+  ProbePool& pool;
   LinePrinter print;
   RunOptions options;
-  // Probes files ahead of the walk. Without one, each file is probed when
-  // the walk meets it; the output is the same byte for byte either way.
-  ProbePool* pool = nullptr;
 };
 
-// Walks one argument with "*.jpg" and prints its summary when asked.
+// One argument in progress: its run, what it counted, and what becomes of
+// each probe's result.
+struct ArgumentReport {
+  explicit ArgumentReport(const ArgumentRun& run);
+  ArgumentReport(const ArgumentReport&) = delete;
+  ArgumentReport& operator=(const ArgumentReport&) = delete;
+
+  const ArgumentRun& run;
+  RunTotals totals;
+  const ProbePool::ResultHandler handle_result;
+};
+
+// The visitor of the walk: queues the file's probe. The file's line, and its
+// count, follow in the walk's order as the results come back.
+void report_file(const std::string& path, ArgumentReport& report);
+
+// Walks one argument with "*.jpg" and prints its lines: each file's, the
+// walk's memory-error line, the summary when asked.
 void run_argument(const ArgumentRun& run, const std::string& argument);
 
 // `run_argument` on the disk, to standard output, with `run_options`.
-void process_argument(const std::string& argument, ProbePool* pool = nullptr);
+void process_argument(const std::string& argument, ProbePool& pool);
 
 }  // namespace ostrel

@@ -5,24 +5,14 @@
 
 namespace ostrel {
 
-std::size_t MemoryByteSource::read_at(std::uint64_t offset,
-                                      unsigned char* buffer,
-                                      std::size_t size) {
-  if (offset >= bytes_.size()) return 0;
-  std::size_t start = static_cast<std::size_t>(offset);
-  std::size_t count = std::min(size, bytes_.size() - start);
-  std::memcpy(buffer, bytes_.data() + start, count);
-  return count;
-}
-
-WindowedByteSource::WindowedByteSource(ByteSource& source,
+WindowedByteSource::WindowedByteSource(const ReadableFile& file,
                                        std::size_t window_size)
-    : source_(source), window_size_(std::max<std::size_t>(window_size, 1)) {}
+    : file_(file), window_size_(std::max<std::size_t>(window_size, 1)) {}
 
 std::size_t WindowedByteSource::read_at(std::uint64_t offset,
                                         unsigned char* buffer,
                                         std::size_t size) {
-  if (size > window_size_) return source_.read_at(offset, buffer, size);
+  if (size > window_size_) return file_.read_at(offset, buffer, size);
   std::size_t count = 0;
   if (answer_from(first_, offset, buffer, size, count) ||
       answer_from(moving_, offset, buffer, size, count))
@@ -44,7 +34,7 @@ bool WindowedByteSource::answer_from(const Window& window,
   if (size <= window.length && skip <= window.length - size) {
     count = size;
   } else if (window.short_read) {
-    // The source ends inside or before the asked-for bytes.
+    // The file ends inside or before the asked-for bytes.
     count = skip < window.length
                 ? std::min(size, window.length - static_cast<std::size_t>(skip))
                 : 0;
@@ -60,7 +50,7 @@ void WindowedByteSource::fill(Window& window, std::uint64_t offset) {
   if (!window.bytes)
     window.bytes = std::make_unique_for_overwrite<unsigned char[]>(window_size_);
   window.start = offset;
-  window.length = source_.read_at(offset, window.bytes.get(), window_size_);
+  window.length = file_.read_at(offset, window.bytes.get(), window_size_);
   window.short_read = window.length < window_size_;
   window.filled = true;
 }

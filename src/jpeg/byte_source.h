@@ -1,12 +1,10 @@
-// Where the probe's bytes come from: positioned reads over a file or over
-// memory, and a cache that serves the probe's many 2-byte reads from a few
-// large ones.
+// Where the probe's bytes come from: positioned reads, and a cache that
+// serves the probe's many 2-byte reads from a few large reads of the file.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <span>
 
 #include "platform/platform.h"
 
@@ -22,40 +20,15 @@ class ByteSource {
                               std::size_t size) = 0;
 };
 
-// A source over bytes held in memory; the bytes must outlive it.
-class MemoryByteSource : public ByteSource {
- public:
-  explicit MemoryByteSource(std::span<const unsigned char> bytes)
-      : bytes_(bytes) {}
-  std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
-                      std::size_t size) override;
-
- private:
-  std::span<const unsigned char> bytes_;
-};
-
-// A source over an open file; the file must outlive it.
-class FileByteSource : public ByteSource {
- public:
-  explicit FileByteSource(const InputFile& file) : file_(file) {}
-  std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
-                      std::size_t size) override {
-    return file_.read_at(offset, buffer, size);
-  }
-
- private:
-  const InputFile& file_;
-};
-
-// Serves reads from windows of `window_size` bytes read from another source:
-// the first window where the first read lands, which is kept, and one more
-// that moves to wherever a later read falls outside both. A window that came
-// back short marks where the source ends, so reads at or past that point are
-// answered without asking the source again. Reads larger than a window go
-// straight to the source.
+// Serves reads from windows of `window_size` bytes read from a file: the
+// first window where the first read lands, which is kept, and one more that
+// moves to wherever a later read falls outside both. A window that came back
+// short marks where the file ends, so reads at or past that point are
+// answered without asking the file again. Reads larger than a window go
+// straight to the file, which must outlive the source.
 class WindowedByteSource : public ByteSource {
  public:
-  WindowedByteSource(ByteSource& source, std::size_t window_size);
+  WindowedByteSource(const ReadableFile& file, std::size_t window_size);
   std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
                       std::size_t size) override;
 
@@ -65,7 +38,7 @@ class WindowedByteSource : public ByteSource {
     std::uint64_t start = 0;
     std::size_t length = 0;
     bool filled = false;
-    bool short_read = false;  // the source ends at start + length
+    bool short_read = false;  // the file ends at start + length
   };
 
   bool answer_from(const Window& window, std::uint64_t offset,
@@ -73,7 +46,7 @@ class WindowedByteSource : public ByteSource {
                    std::size_t& count) const;
   void fill(Window& window, std::uint64_t offset);
 
-  ByteSource& source_;
+  const ReadableFile& file_;
   std::size_t window_size_;
   Window first_;
   Window moving_;

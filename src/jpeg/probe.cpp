@@ -1,18 +1,17 @@
 #include "jpeg/probe.h"
 
+#include <memory>
 #include <new>
 #include <optional>
-
-#include "platform/platform.h"
 
 namespace ostrel {
 namespace {
 
-constexpr std::uint32_t sof0_code = 0xFFC0;
-constexpr std::uint32_t sof2_code = 0xFFC2;
-constexpr std::uint16_t soi_code = 0xFFD8;
-constexpr std::uint16_t eoi_code = 0xFFD9;
-constexpr std::uint64_t second_start = 128;
+constexpr std::uint32_t SOF0_CODE = 0xFFC0;
+constexpr std::uint32_t SOF2_CODE = 0xFFC2;
+constexpr std::uint16_t SOI_CODE = 0xFFD8;
+constexpr std::uint16_t EOI_CODE = 0xFFD9;
+constexpr std::uint64_t SECOND_START = 128;
 
 // The big-endian 16-bit value at `offset`; nothing when fewer than two bytes
 // arrive.
@@ -40,7 +39,7 @@ std::int64_t scan_for_marker(ByteSource& source, std::uint64_t start,
     if (!marker) return -1;
     if (*marker == wanted) return static_cast<std::int64_t>(position);
     position += 2;
-    if (*marker == soi_code || *marker == eoi_code) continue;
+    if (*marker == SOI_CODE || *marker == EOI_CODE) continue;
     if (*marker >> 8 != 0xFF) return -1;
     std::optional<std::uint16_t> length = read_pair(source, position);
     if (!length || *length < 2) return -1;
@@ -50,13 +49,13 @@ std::int64_t scan_for_marker(ByteSource& source, std::uint64_t start,
 
 std::int64_t find_marker(ByteSource& source, std::uint32_t code) {
   std::int64_t found = scan_for_marker(source, 0, code);
-  if (found < 0) found = scan_for_marker(source, second_start, code);
+  if (found < 0) found = scan_for_marker(source, SECOND_START, code);
   return found;
 }
 
 bool find_dimensions(ByteSource& source, JpegInfo& info) {
-  std::int64_t frame = find_marker(source, sof0_code);
-  if (frame < 0) frame = find_marker(source, sof2_code);
+  std::int64_t frame = find_marker(source, SOF0_CODE);
+  if (frame < 0) frame = find_marker(source, SOF2_CODE);
   if (frame < 0) return false;
   auto at = static_cast<std::uint64_t>(frame);
   info.height = read_pair(source, at + 5).value_or(0);
@@ -64,47 +63,24 @@ bool find_dimensions(ByteSource& source, JpegInfo& info) {
   return true;
 }
 
-ProbeResult probe_file(const std::string& path) {
+ProbeResult probe_jpeg(FileSystem& fs, const std::string& path) {
   ProbeResult result;
-  std::optional<InputFile> file = InputFile::open(path);
-  if (!file) return result;
   try {
-    FileByteSource bytes(*file);
-    WindowedByteSource window(bytes, probe_window_size);
+    std::unique_ptr<ReadableFile> file = fs.open_file(path);
+    if (!file) return result;
+    WindowedByteSource window(*file, PROBE_WINDOW_SIZE);
     if (!find_dimensions(window, result.info)) {
       result.status = ProbeStatus::no_marker;
       return result;
     }
+    result.info.byte_size = file->size();
+    result.status = ProbeStatus::ok;
   } catch (const std::bad_alloc&) {
-    // No memory for the header window: the file cannot be read, and the
-    // walk goes on with the next one.
+    // No memory for the open file or its header window: the file cannot be
+    // read, and the walk goes on with the next one.
     return ProbeResult{};
   }
-  result.info.byte_size = file->size();
-  result.status = ProbeStatus::ok;
   return result;
-}
-
-std::string probe_failure_line(const std::string& path, ProbeStatus status) {
-  switch (status) {
-    case ProbeStatus::cannot_open:
-      return path + ";can't open file\n";
-    case ProbeStatus::no_marker:
-      return path + ":can't find marker\n";
-    case ProbeStatus::ok:
-      break;
-  }
-  return {};
-}
-
-int probe_jpeg(const std::string& path, JpegInfo* info) {
-  ProbeResult result = probe_file(path);
-  if (result.status != ProbeStatus::ok) {
-    write_output(probe_failure_line(path, result.status));
-    return -1;
-  }
-  if (info) *info = result.info;
-  return 0;
 }
 
 }  // namespace ostrel

@@ -27,7 +27,7 @@ struct ProbeResult {
 // Bytes read at once from the start of the file, and again wherever the walk
 // jumps outside what was read. Most frame headers lie in the first window,
 // so a typical probe reads the file once.
-inline constexpr std::size_t probe_window_size = 16 * 1024;
+inline constexpr std::size_t PROBE_WINDOW_SIZE = 16 * 1024;
 
 // Exchanges the two bytes of the low 16 bits; the upper bits are ignored.
 std::uint16_t swap16(std::uint32_t value);
@@ -49,16 +49,10 @@ std::int64_t find_marker(ByteSource& source, std::uint32_t code);
 // false, leaving `info` alone, when no walk finds a frame header.
 bool find_dimensions(ByteSource& source, JpegInfo& info);
 
-// Probes one file without printing anything; safe to call from several
-// threads at once. The size is the open file's size from its status.
-ProbeResult probe_file(const std::string& path);
-
-// The failure line for a status: "<path>;can't open file\n" or
-// "<path>:can't find marker\n"; empty for ok.
-std::string probe_failure_line(const std::string& path, ProbeStatus status);
-
-// `probe_file`, then the failure line on standard output. Returns 0, filling
-// `*info` when `info` is not null, or -1, leaving it untouched.
-int probe_jpeg(const std::string& path, JpegInfo* info);
+// Probes one file opened through `fs`; prints nothing, and is safe to call
+// from several threads at once. The size is the open file's size from its
+// status. A file that cannot be opened, or no memory for reading it, gives
+// `cannot_open`; no frame header, `no_marker`.
+ProbeResult probe_jpeg(FileSystem& fs, const std::string& path);
 
 }  // namespace ostrel

@@ -3,10 +3,10 @@
 // goes through here; `posix.cpp` and `win32.cpp` implement it.
 #pragma once
 
-#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,37 +15,19 @@
 
 namespace ostrel {
 
-// A readable regular (disk) file, open for binary reading without denying
-// others reading or writing. Move-only; closes itself.
-class InputFile {
+// An open file, read by position. Each read names its own offset, so any
+// number of threads may read one file at once. Closes itself.
+class ReadableFile {
  public:
-  InputFile() = default;
-  InputFile(InputFile&& other) noexcept;
-  InputFile& operator=(InputFile&& other) noexcept;
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-  ~InputFile();
-
-  // Opens an existing regular file. A missing name, a directory, a FIFO, a
-  // socket, a device or anything unreadable gives nothing, and nothing is
-  // ever read from such an entry.
-  static std::optional<InputFile> open(const std::string& path);
+  virtual ~ReadableFile() = default;
 
   // Reads up to `size` bytes at `offset`. Fewer arrive only at the end of the
   // file or on an error, which both end what can be read.
-  std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
-                      std::size_t size) const;
+  virtual std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
+                              std::size_t size) const = 0;
 
   // The file's size from its status, taken when it was opened.
-  std::uint64_t size() const { return size_; }
-
- private:
-  InputFile(std::intptr_t handle, std::uint64_t size)
-      : handle_(handle), size_(size) {}
-  void close();
-
-  std::intptr_t handle_ = -1;
-  std::uint64_t size_ = 0;
+  virtual std::uint64_t size() const = 0;
 };
 
 // One entry of a directory search: its own name (no directory part) and
@@ -71,9 +53,15 @@ struct DirectoryIdHash {
   }
 };
 
-// The directory search and the status lookups. The walk and the path
-// operations only ever see the file system through this, so tests can hand
-// them an in-memory one.
+// Drive types as the platform numbers them: undeterminable, and no such
+// root. Every other type is a drive that exists.
+inline constexpr unsigned DRIVE_TYPE_UNKNOWN = 0;
+inline constexpr unsigned DRIVE_TYPE_NO_ROOT = 1;
+
+// The directory search, the status lookups and the opening of files. The
+// walk, the path operations and the probe only ever see the file system
+// through this, so tests can hand them an in-memory one. Every operation may
+// be called from several threads at once.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -95,11 +83,18 @@ class FileSystem {
   // has no such notion or gives no answer.
   virtual std::optional<std::string> full_path(const std::string& text) = 0;
 
-  // The drive type of a full path (0 undeterminable, 1 no such root).
+  // The drive type of a full path: DRIVE_TYPE_UNKNOWN, DRIVE_TYPE_NO_ROOT or
+  // the type of a drive that exists.
   virtual unsigned drive_type(const std::string& full_path) = 0;
 
   // The identity of the directory a text names; nothing when it cannot be had.
   virtual std::optional<DirectoryId> directory_id(const std::string& text) = 0;
+
+  // Opens an existing regular file for reading, without denying others
+  // reading or writing it. A missing name, a directory, a FIFO, a socket, a
+  // device or anything unreadable gives nothing, and nothing is ever read
+  // from such an entry. May throw std::bad_alloc.
+  virtual std::unique_ptr<ReadableFile> open_file(const std::string& path) = 0;
 };
 
 // The real file system of this platform.

@@ -14,56 +14,6 @@
 
 namespace ostrel {
 
-InputFile::InputFile(InputFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), size_(other.size_) {}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, -1);
-    size_ = other.size_;
-  }
-  return *this;
-}
-
-InputFile::~InputFile() { close(); }
-
-void InputFile::close() {
-  if (handle_ >= 0) ::close(static_cast<int>(handle_));
-  handle_ = -1;
-}
-
-std::optional<InputFile> InputFile::open(const std::string& path) {
-  // Non-blocking so that a FIFO nobody writes to cannot stall the open; the
-  // type is then checked on the descriptor itself, so nothing but a regular
-  // file is ever read.
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  return InputFile(fd, static_cast<std::uint64_t>(st.st_size));
-}
-
-std::size_t InputFile::read_at(std::uint64_t offset, unsigned char* buffer,
-                               std::size_t size) const {
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t got = ::pread(static_cast<int>(handle_), buffer + done,
-                          size - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<std::size_t>(got);
-    // A short read that reaches the size from the status is the end, which
-    // saves the read of nothing; where the status shows no size (as under
-    // /proc) or the file shrank, only that read of nothing ends it.
-    if (size_ > 0 && offset + done >= size_) break;
-  }
-  return done;
-}
-
 namespace {
 
 bool is_directory_after_links(const std::string& path) {
@@ -81,6 +31,51 @@ bool entry_is_directory(DIR* dir, const dirent& ent) {
   return ::fstatat(::dirfd(dir), ent.d_name, &st, 0) == 0 &&
          S_ISDIR(st.st_mode);
 }
+
+// A regular file, open for positioned reads.
+class PosixFile final : public ReadableFile {
+ public:
+  PosixFile() = default;
+  PosixFile(const PosixFile&) = delete;
+  PosixFile& operator=(const PosixFile&) = delete;
+  ~PosixFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool open(const std::string& path) {
+    // Non-blocking so that a FIFO nobody writes to cannot stall the open;
+    // the type is then checked on the descriptor itself, so nothing but a
+    // regular file is ever read.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    return true;
+  }
+
+  std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
+                      std::size_t size) const override {
+    std::size_t done = 0;
+    while (done < size) {
+      ssize_t got = ::pread(fd_, buffer + done, size - done,
+                            static_cast<off_t>(offset + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      done += static_cast<std::size_t>(got);
+      // A short read that reaches the size from the status is the end, which
+      // saves the read of nothing; where the status shows no size (as under
+      // /proc) or the file shrank, only that read of nothing ends it.
+      if (size_ > 0 && offset + done >= size_) break;
+    }
+    return done;
+  }
+
+  std::uint64_t size() const override { return size_; }
+
+ private:
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
 
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
@@ -132,6 +127,14 @@ class PosixFileSystem final : public FileSystem {
       return std::nullopt;
     return DirectoryId{static_cast<std::uint64_t>(st.st_dev),
                        static_cast<std::uint64_t>(st.st_ino)};
+  }
+
+  std::unique_ptr<ReadableFile> open_file(const std::string& path) override {
+    // Allocated before anything is opened, so running out of memory leaves
+    // nothing open.
+    auto file = std::make_unique<PosixFile>();
+    if (!file->open(path)) return nullptr;
+    return file;
   }
 
  private:

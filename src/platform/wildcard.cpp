@@ -1,14 +1,6 @@
 #include "platform/wildcard.h"
 
 namespace ostrel {
-namespace {
-
-unsigned char fold(char c) {
-  auto b = static_cast<unsigned char>(c);
-  return (b >= 'A' && b <= 'Z') ? static_cast<unsigned char>(b + 0x20) : b;
-}
-
-}  // namespace
 
 bool has_wildcard(std::string_view text) {
   return text.find_first_of("*?") != std::string_view::npos;
@@ -25,7 +17,8 @@ bool wildcard_match(std::string_view pattern, std::string_view name) {
       star = p++;
       star_name = n;
     } else if (p < pattern.size() &&
-               (pattern[p] == '?' || fold(pattern[p]) == fold(name[n]))) {
+               (pattern[p] == '?' ||
+                fold_case(pattern[p]) == fold_case(name[n]))) {
       ++p;
       ++n;
     } else if (star != std::string_view::npos) {

@@ -12,6 +12,14 @@ namespace ostrel {
 // a dot. Takes at most O(|pattern| * |name|) steps.
 bool wildcard_match(std::string_view pattern, std::string_view name);
 
+// 'A' to 'Z' as 'a' to 'z'; every other byte as itself, taken unsigned. The
+// only case folding of names, in matching and in the order of listings.
+inline unsigned char fold_case(char byte) {
+  auto value = static_cast<unsigned char>(byte);
+  return value >= 'A' && value <= 'Z' ? static_cast<unsigned char>(value + 0x20)
+                                      : value;
+}
+
 // True when the text holds `*` or `?`.
 bool has_wildcard(std::string_view text);
 

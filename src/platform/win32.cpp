@@ -22,16 +22,6 @@ namespace ostrel {
 
 namespace {
 
-HANDLE as_handle(std::intptr_t handle) {
-  return reinterpret_cast<HANDLE>(handle);
-}
-
-std::intptr_t as_integer(HANDLE handle) {
-  return reinterpret_cast<std::intptr_t>(handle);
-}
-
-constexpr std::intptr_t kNoHandle = -1;  // INVALID_HANDLE_VALUE
-
 struct HandleCloser {
   void operator()(HANDLE handle) const { ::CloseHandle(handle); }
 };
@@ -51,65 +41,51 @@ UniqueHandle open_existing(const std::string& path, DWORD access,
   return UniqueHandle(handle);
 }
 
-}  // namespace
-
-InputFile::InputFile(InputFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNoHandle)), size_(other.size_) {}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, kNoHandle);
-    size_ = other.size_;
-  }
-  return *this;
-}
-
-InputFile::~InputFile() { close(); }
-
-void InputFile::close() {
-  if (handle_ != kNoHandle) ::CloseHandle(as_handle(handle_));
-  handle_ = kNoHandle;
-}
-
-std::optional<InputFile> InputFile::open(const std::string& path) {
-  // A directory fails to open here. A device name such as `nul.jpg` or
-  // `con.jpg` opens, but is no disk file: a read from it could wait on the
-  // console for ever, so it is closed unread.
-  UniqueHandle file = open_existing(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL);
-  if (!file || ::GetFileType(file.get()) != FILE_TYPE_DISK) return std::nullopt;
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0)
-    return std::nullopt;
-  return InputFile(as_integer(file.release()),
-                   static_cast<std::uint64_t>(size.QuadPart));
-}
-
-std::size_t InputFile::read_at(std::uint64_t offset, unsigned char* buffer,
-                               std::size_t size) const {
-  // Each read names its own offset, so several threads may read one file.
-  constexpr std::size_t kMaxChunk = 1u << 30;
-  std::size_t done = 0;
-  while (done < size) {
-    std::uint64_t at = offset + done;
-    OVERLAPPED where{};
-    where.Offset = static_cast<DWORD>(at);
-    where.OffsetHigh = static_cast<DWORD>(at >> 32);
-    DWORD chunk = static_cast<DWORD>(std::min(size - done, kMaxChunk));
-    DWORD got = 0;
-    if (!::ReadFile(as_handle(handle_), buffer + done, chunk, &got, &where) ||
-        got == 0)
-      break;
-    done += got;
-  }
-  return done;
-}
-
-namespace {
-
 bool is_directory(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
+
+// A disk file, open for positioned reads.
+class Win32File final : public ReadableFile {
+ public:
+  bool open(const std::string& path) {
+    // A directory fails to open here. A device name such as `nul.jpg` or
+    // `con.jpg` opens, but is no disk file: a read from it could wait on the
+    // console for ever, so it is closed unread.
+    handle_ = open_existing(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL);
+    LARGE_INTEGER size;
+    if (!handle_ || ::GetFileType(handle_.get()) != FILE_TYPE_DISK ||
+        !::GetFileSizeEx(handle_.get(), &size) || size.QuadPart < 0)
+      return false;
+    size_ = static_cast<std::uint64_t>(size.QuadPart);
+    return true;
+  }
+
+  std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
+                      std::size_t size) const override {
+    constexpr std::size_t MAX_CHUNK = 1u << 30;
+    std::size_t done = 0;
+    while (done < size) {
+      std::uint64_t at = offset + done;
+      OVERLAPPED where{};
+      where.Offset = static_cast<DWORD>(at);
+      where.OffsetHigh = static_cast<DWORD>(at >> 32);
+      DWORD chunk = static_cast<DWORD>(std::min(size - done, MAX_CHUNK));
+      DWORD got = 0;
+      if (!::ReadFile(handle_.get(), buffer + done, chunk, &got, &where) ||
+          got == 0)
+        break;
+      done += got;
+    }
+    return done;
+  }
+
+  std::uint64_t size() const override { return size_; }
+
+ private:
+  UniqueHandle handle_;
+  std::uint64_t size_ = 0;
+};
 
 class Win32FileSystem final : public FileSystem {
  public:
@@ -172,6 +148,14 @@ class Win32FileSystem final : public FileSystem {
     return DirectoryId{
         info.dwVolumeSerialNumber,
         (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+  }
+
+  std::unique_ptr<ReadableFile> open_file(const std::string& path) override {
+    // Allocated before anything is opened, so running out of memory leaves
+    // nothing open.
+    auto file = std::make_unique<Win32File>();
+    if (!file->open(path)) return nullptr;
+    return file;
   }
 };
 

@@ -3,14 +3,10 @@
 #include <algorithm>
 #include <new>
 
+#include "platform/wildcard.h"
+
 namespace ostrel {
 namespace {
-
-unsigned char fold(char byte) {
-  auto value = static_cast<unsigned char>(byte);
-  return value >= 'A' && value <= 'Z' ? static_cast<unsigned char>(value + 0x20)
-                                      : value;
-}
 
 bool is_dot_or_dot_dot(std::string_view name) {
   return name == "." || name == "..";
@@ -18,27 +14,23 @@ bool is_dot_or_dot_dot(std::string_view name) {
 
 }  // namespace
 
-NameList::NameList(std::vector<std::string> texts, bool sort,
-                   std::size_t shared_prefix)
+NameList::NameList(std::vector<std::string> texts, std::size_t shared_prefix)
     : texts_(std::move(texts)) {
   slots_.reserve(texts_.size());
-  for (auto text = texts_.rbegin(); text != texts_.rend(); ++text)
-    slots_.push_back(&*text);
-  if (sort && slots_.size() > 1) {
-    std::sort(slots_.begin(), slots_.end(),
-              [shared_prefix](const std::string* a, const std::string* b) {
-                return sorts_before(std::string_view(*a).substr(shared_prefix),
-                                    std::string_view(*b).substr(shared_prefix));
-              });
-  }
+  for (std::string& text : texts_) slots_.push_back(&text);
+  std::sort(slots_.begin(), slots_.end(),
+            [shared_prefix](const std::string* a, const std::string* b) {
+              return sorts_before(std::string_view(*a).substr(shared_prefix),
+                                  std::string_view(*b).substr(shared_prefix));
+            });
 }
 
 int compare_names(std::string_view a, std::string_view b) {
   std::size_t common = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < common; ++i) {
     if (a[i] == b[i]) continue;
-    unsigned char x = fold(a[i]);
-    unsigned char y = fold(b[i]);
+    unsigned char x = fold_case(a[i]);
+    unsigned char y = fold_case(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
   if (a.size() == b.size()) return 0;
@@ -54,7 +46,7 @@ bool sorts_before(std::string_view a, std::string_view b) {
 }
 
 std::optional<NameList> list_matches(const PathStyle& style, FileSystem& fs,
-                                     const std::string& pattern, bool sort,
+                                     const std::string& pattern,
                                      bool directories) {
   try {
     std::string search_text = make_listing_pattern(style, fs, pattern);
@@ -72,15 +64,15 @@ std::optional<NameList> list_matches(const PathStyle& style, FileSystem& fs,
       texts.push_back(std::move(text));
       return true;
     });
-    return NameList(std::move(texts), sort, leading_part.size());
+    return NameList(std::move(texts), leading_part.size());
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }
 }
 
 std::optional<NameList> list_files(const PathStyle& style, FileSystem& fs,
-                                   const std::string& pattern, bool sort) {
-  return list_matches(style, fs, pattern, sort, false);
+                                   const std::string& pattern) {
+  return list_matches(style, fs, pattern, false);
 }
 
 }  // namespace ostrel

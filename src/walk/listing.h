@@ -13,17 +13,16 @@
 
 namespace ostrel {
 
-// The entries of one listing, indexed 0 to count() - 1. Owns its texts;
-// reordering touches only the slots, never the texts.
+// The entries of one listing, indexed 0 to count() - 1, sorted by
+// `sorts_before`. Owns its texts; sorting touches only the slots, never the
+// texts.
 class NameList {
  public:
   NameList() = default;
-  // Takes the texts in the search's order; the entries come sorted by
-  // `sorts_before`, or else in the reverse of that order. The first
-  // `shared_prefix` bytes, the same in every text, are left out of the
-  // comparisons.
-  NameList(std::vector<std::string> texts, bool sort,
-           std::size_t shared_prefix = 0);
+  // The first `shared_prefix` bytes, the same in every text, are left out of
+  // the comparisons.
+  explicit NameList(std::vector<std::string> texts,
+                    std::size_t shared_prefix = 0);
 
   NameList(NameList&&) noexcept = default;
   NameList& operator=(NameList&&) noexcept = default;
@@ -35,12 +34,14 @@ class NameList {
   const std::string& operator[](std::size_t index) const {
     return *slots_[index];
   }
+  // Moves one entry's text out, leaving that entry empty.
+  std::string take(std::size_t index) { return std::move(*slots_[index]); }
 
  private:
   std::vector<std::string> texts_;
   // Point into `texts_`, whose buffer moves with the list, so a moved list
   // keeps valid slots.
-  std::vector<const std::string*> slots_;
+  std::vector<std::string*> slots_;
 };
 
 // Name order: byte by byte, 'A'-'Z' folded to 'a'-'z' and nothing else
@@ -54,14 +55,14 @@ int compare_names(std::string_view a, std::string_view b);
 bool sorts_before(std::string_view a, std::string_view b);
 
 // The files (`directories` false) or the subdirectories, "." and ".." left
-// out, of the directory that `pattern` searches. A pattern that matches
-// nothing or names no directory gives an empty listing. Nothing when memory
-// runs out; nothing is printed either way.
+// out, of the directory that `pattern` searches, sorted. A pattern that
+// matches nothing or names no directory gives an empty listing. Nothing when
+// memory runs out; nothing is printed either way.
 std::optional<NameList> list_matches(const PathStyle& style, FileSystem& fs,
-                                     const std::string& pattern, bool sort,
+                                     const std::string& pattern,
                                      bool directories);
 
 std::optional<NameList> list_files(const PathStyle& style, FileSystem& fs,
-                                   const std::string& pattern, bool sort);
+                                   const std::string& pattern);
 
 }  // namespace ostrel

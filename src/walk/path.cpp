@@ -11,12 +11,13 @@ using path_chars::is_any_separator;
 
 namespace {
 
-// True when the text holds one of `bytes` as a character of its own.
-bool holds_single(std::string_view text, const LeadByteSet& lead_bytes,
+// True when the text holds one of `bytes` as a character of its own, under
+// the code page's lead bytes.
+bool holds_single(const PathStyle& style, std::string_view text,
                   std::string_view bytes) {
   for (std::size_t pos = 0; pos < text.size();) {
     if (bytes.find(text[pos]) != std::string_view::npos) return true;
-    pos += char_length(text, pos, lead_bytes);
+    pos += char_length(style, is_code_page_lead_byte, text, pos);
   }
   return false;
 }
@@ -27,7 +28,7 @@ std::string_view without_trailing_separators(const PathStyle& style,
   std::size_t keep = 0;
   for (std::size_t pos = 0; pos < text.size();) {
     bool separator = is_any_separator(style, text[pos]);
-    pos += char_length(text, pos, style.code_page_lead_bytes);
+    pos += char_length(style, is_code_page_lead_byte, text, pos);
     if (!separator) keep = pos;
   }
   return text.substr(0, keep);
@@ -54,13 +55,12 @@ bool names_directory_with_separators(const PathStyle& style, FileSystem& fs,
 // Drive roots and share roots, which the directory search never finds.
 bool is_reachable_root(const PathStyle& style, FileSystem& fs,
                        const std::string& text) {
-  if (!style.windows ||
-      !holds_single(text, style.code_page_lead_bytes, "./\\"))
-    return false;
+  if (!style.windows || !holds_single(style, text, "./\\")) return false;
   std::optional<std::string> full = fs.full_path(text);
-  if (!full || full->size() >= 260) return false;
+  if (!full || full->size() >= WINDOWS_PATH_BUFFER_SIZE) return false;
   if (full->size() != 3 && !is_unc_share_root(*full)) return false;
-  return fs.drive_type(*full) > 1;
+  // Above "no such root" lies every type of a drive that exists.
+  return fs.drive_type(*full) > DRIVE_TYPE_NO_ROOT;
 }
 
 }  // namespace
@@ -68,7 +68,7 @@ bool is_reachable_root(const PathStyle& style, FileSystem& fs,
 PathStatus query_path_status(const PathStyle& style, FileSystem& fs,
                              const std::string& text) {
   // A pattern is never classified by an entry that bears its literal name.
-  if (holds_single(text, style.code_page_lead_bytes, "*?")) return {};
+  if (holds_single(style, text, "*?")) return {};
   if (is_drive_only(style, text)) return {};
   if (std::optional<bool> entry = fs.lookup(text))
     return {true, *entry || (style.windows && names_a_root(style, text))};
@@ -101,15 +101,19 @@ bool is_unc_share_root(std::string_view full_path) {
          share.find_first_of("\\/") == std::string_view::npos;
 }
 
+std::string pattern_inside(const PathStyle& style, const std::string& directory,
+                           std::string_view name_pattern) {
+  std::string pattern = directory;
+  append_separator(style, pattern);
+  pattern += name_pattern;
+  return pattern;
+}
+
 std::string make_search_pattern(const PathStyle& style, FileSystem& fs,
                                 const std::string& argument,
                                 std::string_view file_pattern) {
-  std::string out = argument;
-  if (classify_path(style, fs, argument) == 1) {
-    append_separator(style, out);
-    out += file_pattern;
-  }
-  return out;
+  if (classify_path(style, fs, argument) != 1) return argument;
+  return pattern_inside(style, argument, file_pattern);
 }
 
 std::string make_listing_pattern(const PathStyle& style, FileSystem& fs,
@@ -121,10 +125,7 @@ std::string make_subdir_pattern(const PathStyle& style, FileSystem& fs,
                                 const std::string& argument) {
   if (classify_path(style, fs, argument) != 1)
     return join_dir_and_name(style, argument, "*.*");
-  std::string out = argument;
-  append_separator(style, out);
-  out += "*.*";
-  return out;
+  return pattern_inside(style, argument, "*.*");
 }
 
 }  // namespace ostrel

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <bitset>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -45,7 +46,11 @@ int classify_path(const PathStyle& style, FileSystem& fs,
 
 bool is_drive_only(const PathStyle& style, std::string_view text);
 bool is_root_only(const PathStyle& style, std::string_view text);
+// A lead byte of the fixed set, which the separator operations use.
 bool is_dbcs_lead_byte(const PathStyle& style, unsigned char byte);
+// A lead byte of the code page, which splitting, joining and the status
+// query use.
+bool is_code_page_lead_byte(const PathStyle& style, unsigned char byte);
 
 void strip_trailing_separator(const PathStyle& style, std::string& text);
 void append_separator(const PathStyle& style, std::string& text);
@@ -53,6 +58,10 @@ void append_separator(const PathStyle& style, std::string& text);
 std::string make_search_pattern(const PathStyle& style, FileSystem& fs,
                                 const std::string& argument,
                                 std::string_view file_pattern);
+// The directory, a separator unless it already ends in one (or is empty, a
+// bare drive or a root), then the name pattern.
+std::string pattern_inside(const PathStyle& style, const std::string& directory,
+                           std::string_view name_pattern);
 std::string make_listing_pattern(const PathStyle& style, FileSystem& fs,
                                  const std::string& pattern);
 std::string make_subdir_pattern(const PathStyle& style, FileSystem& fs,
@@ -73,6 +82,10 @@ PathParts split_path(const PathStyle& style, std::string_view path);
 std::string join_path(const PathStyle& style, std::string_view drive,
                       std::string_view directory, std::string_view file_name,
                       std::string_view extension);
+
+// A Windows path buffer: 259 bytes of text and the terminator. A full path
+// that does not fit it is never taken for a drive or share root.
+inline constexpr std::size_t WINDOWS_PATH_BUFFER_SIZE = 260;
 
 // The status of a text: found or not, and the directory flag. A wildcard
 // text and a bare drive fail without a lookup. A name that the lookup misses

@@ -1,4 +1,4 @@
-// Character-wise scanning of path texts under a lead-byte set, shared by the
+// Character-wise scanning of path texts under a lead-byte test, shared by the
 // path operations. A lead byte takes the byte after it into its character,
 // except at the very end of a text, where it stands alone. Only the first
 // byte of a character is ever looked at: lead bytes are never `\`, `/`, `.`,
@@ -12,18 +12,22 @@
 
 namespace ostrel::path_chars {
 
-inline std::size_t char_length(std::string_view text, std::size_t pos,
-                               const LeadByteSet& lead_bytes) {
-  bool lead = lead_bytes[static_cast<unsigned char>(text[pos])];
+// `is_dbcs_lead_byte` (the fixed set) or `is_code_page_lead_byte`.
+using LeadByteTest = bool (*)(const PathStyle& style, unsigned char byte);
+
+inline std::size_t char_length(const PathStyle& style, LeadByteTest is_lead,
+                               std::string_view text, std::size_t pos) {
+  bool lead = is_lead(style, static_cast<unsigned char>(text[pos]));
   return lead && pos + 1 < text.size() ? 2 : 1;
 }
 
 // Where the last character of a non-empty text starts.
-inline std::size_t last_char_start(std::string_view text,
-                                   const LeadByteSet& lead_bytes) {
+inline std::size_t last_char_start(const PathStyle& style,
+                                   LeadByteTest is_lead,
+                                   std::string_view text) {
   std::size_t start = 0;
   for (std::size_t pos = 0; pos < text.size();
-       pos += char_length(text, pos, lead_bytes))
+       pos += char_length(style, is_lead, text, pos))
     start = pos;
   return start;
 }

@@ -74,4 +74,8 @@ bool is_dbcs_lead_byte(const PathStyle& style, unsigned char byte) {
   return style.fixed_lead_bytes[byte];
 }
 
+bool is_code_page_lead_byte(const PathStyle& style, unsigned char byte) {
+  return style.code_page_lead_bytes[byte];
+}
+
 }  // namespace ostrel

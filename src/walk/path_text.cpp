@@ -15,7 +15,7 @@ void strip_trailing_separator(const PathStyle& style, std::string& text) {
   if (text.back() != style.separator()) return;
   // Only a separator that is a character of its own goes; the second byte
   // of a double-byte character stays.
-  std::size_t last = last_char_start(text, style.fixed_lead_bytes);
+  std::size_t last = last_char_start(style, is_dbcs_lead_byte, text);
   if (last == text.size() - 1) text.pop_back();
 }
 
@@ -31,11 +31,10 @@ PathParts split_path(const PathStyle& style, std::string_view path) {
   std::size_t start = drive_prefix_length(style, path);
   parts.drive = path.substr(0, start);
 
-  const LeadByteSet& lead_bytes = style.code_page_lead_bytes;
   std::size_t rest = start;
   std::size_t last_dot = std::string_view::npos;
   for (std::size_t pos = start; pos < path.size();) {
-    std::size_t length = char_length(path, pos, lead_bytes);
+    std::size_t length = char_length(style, is_code_page_lead_byte, path, pos);
     if (is_any_separator(style, path[pos])) rest = pos + 1;
     if (path[pos] == '.') last_dot = pos;
     pos += length;
@@ -61,7 +60,8 @@ std::string join_path(const PathStyle& style, std::string_view drive,
   }
   if (!directory.empty()) {
     out += directory;
-    std::size_t last = last_char_start(directory, style.code_page_lead_bytes);
+    std::size_t last =
+        last_char_start(style, is_code_page_lead_byte, directory);
     if (!is_any_separator(style, directory[last])) out += style.separator();
   }
   out += file_name;

@@ -12,46 +12,8 @@
 namespace ostrel {
 namespace {
 
-enum class ListingKind { files, directories };
-
-void print_memory_error(const WalkContext& context, ListingKind kind,
-                        const std::string& argument) {
-  std::string_view head = kind == ListingKind::files
-                              ? "memory error for wildcard \""
-                              : "memory error for wildcard (dir) \"";
-  std::string line;
-  try {
-    line.reserve(head.size() + argument.size() + 2);
-    line += head;
-    line += argument;
-    line += "\"\n";
-  } catch (const std::bad_alloc&) {
-    // No room even for the line: it goes out in pieces.
-    context.print(head);
-    context.print(argument);
-    context.print("\"\n");
-    return;
-  }
-  context.print(line);
-}
-
-// The pattern for the entries of a directory known to be one. Its name is
-// not classified again, so a name holding '*' or '?' still means the
-// directory and is never read as a wildcard.
-std::string pattern_inside(const PathStyle& style, const std::string& directory,
-                           std::string_view name_pattern) {
-  std::string pattern = directory;
-  append_separator(style, pattern);
-  pattern += name_pattern;
-  return pattern;
-}
-
 // A directory whose subdirectories are still being walked.
 struct Level {
-  Level(const std::string& argument, NameList subdirectories)
-      : argument(argument), subdirectories(std::move(subdirectories)) {}
-
-  std::string argument;
   NameList subdirectories;
   std::size_t next = 0;
 };
@@ -60,97 +22,104 @@ struct Level {
 // depth of a tree never deepens the call stack.
 class Walker {
  public:
-  Walker(const WalkContext& context, std::string_view file_pattern,
+  Walker(const PathStyle& style, FileSystem& fs, std::string_view file_pattern,
          const FileVisitor& visitor)
-      : context_(context), file_pattern_(file_pattern), visitor_(visitor) {}
+      : style_(style),
+        fs_(fs),
+        file_pattern_(file_pattern),
+        visitor_(visitor) {}
 
-  int run(const std::string& argument, bool recursive) {
-    int result = visit_files(argument, false);
-    if (result != 0 || !recursive) return result;
-    result = list_subdirectories(argument, false);
-    while (result == 0 && !levels_.empty()) result = walk_next_subdirectory();
-    return result;
+  WalkResult run(const std::string& argument, bool recursive) {
+    if (!visit_files(argument, false)) return no_memory(Listing::files);
+    if (!recursive) return {};
+    if (!list_subdirectories(argument, false))
+      return no_memory(Listing::directories);
+    while (!levels_.empty()) {
+      std::string directory = next_subdirectory();
+      if (std::optional<Listing> failed = walk_subdirectory(directory))
+        return no_memory(*failed, std::move(directory));
+    }
+    return {};
   }
 
  private:
-  // `nested`: the argument is a subdirectory that a listing reported.
-  int visit_files(const std::string& argument, bool nested) {
+  static WalkResult no_memory(Listing listing,
+                              std::optional<std::string> subdirectory = {}) {
+    return {WALK_NO_MEMORY, listing, std::move(subdirectory)};
+  }
+
+  // False when memory ran out. `nested`: the argument is a subdirectory that
+  // a listing reported.
+  bool visit_files(const std::string& argument, bool nested) {
     std::optional<NameList> files;
     try {
       std::string pattern =
-          nested ? pattern_inside(context_.style, argument, file_pattern_)
-                 : make_search_pattern(context_.style, context_.fs, argument,
-                                       file_pattern_);
-      files = list_files(context_.style, context_.fs, pattern, true);
+          nested ? pattern_inside(style_, argument, file_pattern_)
+                 : make_search_pattern(style_, fs_, argument, file_pattern_);
+      files = list_files(style_, fs_, pattern);
     } catch (const std::bad_alloc&) {
     }
-    if (!files) {
-      print_memory_error(context_, ListingKind::files, argument);
-      return WALK_NO_MEMORY;
-    }
-    for (std::size_t i = 0; i < files->count(); ++i)
-      if (int result = visitor_((*files)[i])) return result;
-    return 0;
+    if (!files) return false;
+    for (std::size_t i = 0; i < files->count(); ++i) visitor_((*files)[i]);
+    return true;
   }
 
-  // Puts the argument's subdirectories on the stack, if it has any.
-  int list_subdirectories(const std::string& argument, bool nested) {
+  // Puts the argument's subdirectories on the stack, if it has any. False
+  // when memory ran out.
+  bool list_subdirectories(const std::string& argument, bool nested) {
     try {
       std::string pattern;
       if (nested) {
-        pattern = pattern_inside(context_.style, argument, "*.*");
+        pattern = pattern_inside(style_, argument, "*.*");
       } else {
-        pattern = make_subdir_pattern(context_.style, context_.fs, argument);
+        pattern = make_subdir_pattern(style_, fs_, argument);
         // The starting directory counts as walked: links back to it are
         // not followed.
-        first_visit(join_dir_and_name(context_.style, pattern, ""));
+        first_visit(join_dir_and_name(style_, pattern, ""));
       }
       std::optional<NameList> subdirectories =
-          list_matches(context_.style, context_.fs, pattern, true, true);
-      if (subdirectories) {
-        if (!subdirectories->empty())
-          levels_.emplace_back(argument, std::move(*subdirectories));
-        return 0;
-      }
+          list_matches(style_, fs_, pattern, true);
+      if (!subdirectories) return false;
+      if (!subdirectories->empty())
+        levels_.push_back(Level{std::move(*subdirectories)});
+      return true;
     } catch (const std::bad_alloc&) {
+      return false;
     }
-    print_memory_error(context_, ListingKind::directories, argument);
-    return WALK_NO_MEMORY;
   }
 
-  // Walks the next subdirectory of the innermost level: its files, then
-  // its own subdirectories go on the stack.
-  int walk_next_subdirectory() {
+  // Takes the next subdirectory of the innermost level. A level with
+  // nothing left goes before the walk goes deeper, so a chain of single
+  // directories holds one listing, not one per level.
+  std::string next_subdirectory() {
     Level& level = levels_.back();
-    const std::string& entry = level.subdirectories[level.next];
-    std::string directory;
-    try {
-      directory = entry;
-    } catch (const std::bad_alloc&) {
-      print_memory_error(context_, ListingKind::files, entry);
-      return WALK_NO_MEMORY;
-    }
-    // A level with nothing left goes before the walk goes deeper, so a
-    // chain of single directories holds one listing, not one per level.
+    std::string directory = level.subdirectories.take(level.next);
     if (++level.next == level.subdirectories.count()) levels_.pop_back();
+    return directory;
+  }
+
+  // Visits a subdirectory's files and puts its own subdirectories on the
+  // stack; the listing that ran out of memory, if one did.
+  std::optional<Listing> walk_subdirectory(const std::string& directory) {
     try {
-      if (!first_visit(directory)) return 0;
+      if (!first_visit(directory)) return std::nullopt;
     } catch (const std::bad_alloc&) {
-      print_memory_error(context_, ListingKind::files, directory);
-      return WALK_NO_MEMORY;
+      return Listing::files;
     }
-    if (int result = visit_files(directory, true)) return result;
-    return list_subdirectories(directory, true);
+    if (!visit_files(directory, true)) return Listing::files;
+    if (!list_subdirectories(directory, true)) return Listing::directories;
+    return std::nullopt;
   }
 
   // False for a directory this walk has met before. One that has no
   // identity to compare is walked: the file system could not open it.
   bool first_visit(const std::string& directory) {
-    std::optional<DirectoryId> id = context_.fs.directory_id(directory);
+    std::optional<DirectoryId> id = fs_.directory_id(directory);
     return !id || walked_.insert(*id).second;
   }
 
-  const WalkContext& context_;
+  const PathStyle& style_;
+  FileSystem& fs_;
   std::string_view file_pattern_;
   const FileVisitor& visitor_;
   std::unordered_set<DirectoryId, DirectoryIdHash> walked_;
@@ -159,10 +128,11 @@ class Walker {
 
 }  // namespace
 
-int walk_pattern(const WalkContext& context, const std::string& argument,
-                 std::string_view file_pattern, const FileVisitor& visitor,
-                 bool recursive) {
-  Walker walker(context, file_pattern, visitor);
+WalkResult walk_pattern(const PathStyle& style, FileSystem& fs,
+                        const std::string& argument,
+                        std::string_view file_pattern,
+                        const FileVisitor& visitor, bool recursive) {
+  Walker walker(style, fs, file_pattern, visitor);
   return walker.run(argument, recursive);
 }
 

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,27 +17,29 @@ namespace ostrel {
 // The walk's result when memory runs out (0x80000000).
 constexpr int WALK_NO_MEMORY = INT32_MIN;
 
-// Called once per file with its full path text, valid during the call only.
-// 0 goes on; anything else stops the whole walk and becomes its result.
-using FileVisitor = std::function<int(const std::string& path)>;
+enum class Listing { files, directories };
 
-struct WalkContext {
-  const PathStyle& style;
-  FileSystem& fs;
-  // Receives the walk's memory-error lines; the walk prints nothing else
-  // and nothing any other way.
-  std::function<void(std::string_view)> print;
+// How a walk ended: `code` 0, or WALK_NO_MEMORY when a listing could not be
+// made for want of memory, which stopped the walk there.
+struct WalkResult {
+  int code = 0;
+  // With WALK_NO_MEMORY: which listing, and whose: a subdirectory's full
+  // path text, or none for the argument's own.
+  Listing listing = Listing::files;
+  std::optional<std::string> subdirectory;
 };
+
+// Called once per file with its full path text, valid during the call only.
+using FileVisitor = std::function<void(const std::string& path)>;
 
 // Visits the files that `argument` names (a directory's files matching
 // `file_pattern`), in name order; with `recursive`, then walks every
 // subdirectory of the argument's directory with `file_pattern`, each
-// directory at most once however many links lead to it. Returns 0, the
-// visitor's nonzero result, or WALK_NO_MEMORY after printing a memory-error
-// line for the directory whose walk ran out of memory. Exceptions thrown by
-// the visitor pass through.
-int walk_pattern(const WalkContext& context, const std::string& argument,
-                 std::string_view file_pattern, const FileVisitor& visitor,
-                 bool recursive);
+// directory at most once however many links lead to it. Prints nothing.
+// Exceptions thrown by the visitor pass through.
+WalkResult walk_pattern(const PathStyle& style, FileSystem& fs,
+                        const std::string& argument,
+                        std::string_view file_pattern,
+                        const FileVisitor& visitor, bool recursive);
 
 }  // namespace ostrel

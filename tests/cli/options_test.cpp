@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{{"a.jpg", "-s"}, 0, false, {1, 0, 0}}));
 
 TEST(UsageText, IsFiveLinesWithTabs) {
-  EXPECT_EQ(usage_text,
+  EXPECT_EQ(USAGE_TEXT,
             "usage:ostrel [-v[012]] [-r] [-s] file ...\n"
             "\t-v: verbose, -v0: quiet, -v1: width/height only, -v2: bytes\n"
             "\t-r: Recursive (sub directories)\n"

@@ -1,46 +1,24 @@
 // The pool changes when files are probed, never what is printed: on a tree
-// on disk with failures, nested directories, a link cycle and a listing that
-// runs out of memory, the pooled run prints the same bytes as the run that
-// probes each file in turn.
+// with failures, nested directories, a link cycle and a listing that runs
+// out of memory, the pooled run prints the same bytes as a run that probes
+// each file in turn.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/probe_pool.h"
 #include "cli/report.h"
-#include "support/forwarding_fs.h"
 #include "support/jpeg_writer.h"
-#include "support/temp_dir.h"
+#include "support/memory_fs.h"
 
 namespace ostrel {
 namespace {
 
-namespace fs = std::filesystem;
-using testing::ForwardingFileSystem;
-using testing::FrameKind;
-using testing::JpegWriterOptions;
-
-// The disk, except that the `fail_at`th search runs out of memory.
-class FailingSearch final : public ForwardingFileSystem {
- public:
-  FailingSearch(FileSystem& disk, int fail_at)
-      : ForwardingFileSystem(disk), fail_at_(fail_at) {}
-
-  bool search(
-      const std::string& text,
-      const std::function<bool(const DirectoryEntry&)>& on_entry) override {
-    if (++searches_ == fail_at_) throw std::bad_alloc();
-    return ForwardingFileSystem::search(text, on_entry);
-  }
-  int searches() const { return searches_; }
-
- private:
-  int fail_at_;
-  int searches_ = 0;
-};
+using test::FrameKind;
+using test::JpegWriterOptions;
+using test::MemoryFileSystem;
 
 std::vector<unsigned char> file_bytes(int i) {
   JpegWriterOptions options;
@@ -67,27 +45,48 @@ std::vector<unsigned char> file_bytes(int i) {
   return make_jpeg(options).bytes;
 }
 
-// Three levels of directories with a dozen files each, in mixed-case names,
-// a few that the pattern skips, a dangling link that cannot be opened and,
-// where the platform allows, a link back to the top.
-void make_tree(const fs::path& root) {
-  const char* const directories[] = {"", "b", "A", "A/deep", "A/deep/er", "c"};
+// Three levels of directories under `t` with a dozen files each, in
+// mixed-case names, a few that the pattern skips, a file that cannot be
+// opened and a link back to the top.
+using Tree = std::vector<std::pair<std::string, std::vector<unsigned char>>>;
+
+Tree make_tree() {
+  const char* const directories[] = {"t",          "t\\b",           "t\\A",
+                                     "t\\A\\deep", "t\\A\\deep\\er", "t\\c"};
   const char* const extensions[] = {".jpg", ".JPG", ".png", ".Jpg"};
+  Tree tree;
   int i = 0;
   for (const char* directory : directories) {
-    fs::create_directories(root / directory);
     for (int k = 0; k < 12; ++k, ++i) {
       std::string name =
           (k % 2 ? "img" : "IMG") + std::to_string(i) + extensions[i % 4];
-      testing::write_file(root / directory / name, file_bytes(i));
+      tree.emplace_back(std::string(directory) + "\\" + name, file_bytes(i));
     }
   }
-  try {
-    fs::create_symlink(root / "nowhere", root / "b" / "gone.jpg");
-    fs::create_directory_symlink("../..", root / "A" / "deep" / "loop");
-  } catch (const fs::filesystem_error&) {
-    // No links here: the rest of the tree still counts.
-  }
+  return tree;
+}
+
+void fill(MemoryFileSystem& fs, const Tree& tree) {
+  for (const auto& [path, bytes] : tree) fs.add_file(path, bytes);
+  fs.add_unreadable_file("t\\b\\gone.jpg");
+  fs.add_link("t\\A\\deep\\loop", "t");
+}
+
+// The reference: each file probed when the walk meets it.
+void run_in_turn(const ArgumentRun& run, const std::string& argument) {
+  RunTotals totals;
+  WalkResult walked = walk_pattern(
+      run.style, run.fs, argument, "*.jpg",
+      [&](const std::string& path) {
+        report_result(path, probe_jpeg(run.fs, path), totals,
+                      run.options.verbosity, run.print);
+      },
+      run.options.recursive != 0);
+  if (walked.code == WALK_NO_MEMORY)
+    print_memory_error(walked.listing,
+                       walked.subdirectory ? *walked.subdirectory : argument,
+                       run.print);
+  if (run.options.summary) run.print(format_summary_line(totals));
 }
 
 struct Outcome {
@@ -95,46 +94,55 @@ struct Outcome {
   int searches = 0;
 };
 
-Outcome run_all(const std::vector<std::string>& arguments, RunOptions options,
-                ProbePool* pool, int fail_at) {
+// Every argument, on a fresh tree whose `fail_at`th search runs out of
+// memory; through a pool of `threads` and `window`, or in turn without.
+Outcome run_all(const Tree& tree, const std::vector<std::string>& arguments,
+                RunOptions options, int fail_at, unsigned threads = 0,
+                std::size_t window = 0) {
   Outcome outcome;
-  FailingSearch fs(disk_file_system(), fail_at);
-  ArgumentRun run{native_path_style(), fs,
+  MemoryFileSystem fs;
+  fill(fs, tree);
+  fs.fail_search(fail_at);
+  ProbePool pool(fs, threads, window);
+  ArgumentRun run{windows_path_style({}), fs, pool,
                   [&outcome](std::string_view line) { outcome.output += line; },
-                  options, pool};
-  for (const std::string& argument : arguments) run_argument(run, argument);
-  outcome.searches = fs.searches();
+                  options};
+  for (const std::string& argument : arguments) {
+    if (window > 0)
+      run_argument(run, argument);
+    else
+      run_in_turn(run, argument);
+  }
+  outcome.searches = static_cast<int>(fs.searches().size());
   return outcome;
 }
 
 TEST(PoolEquivalence, PooledRunPrintsWhatTheSequentialRunPrints) {
-  testing::TempDir dir;
-  make_tree(dir.path());
-  std::string root = dir.path().generic_string();
-  std::vector<std::string> arguments{root, root + "/A", root + "/A/i*",
-                                     root + "/nosuch"};
+  const Tree tree = make_tree();
+  const std::vector<std::string> arguments{"t", "t\\A", "t\\A\\i*",
+                                           "t\\nosuch"};
   RunOptions options;
   options.recursive = 1;
   options.summary = 1;
 
-  Outcome whole = run_all(arguments, options, nullptr, 0);
+  Outcome whole = run_all(tree, arguments, options, 0);
   ASSERT_GT(whole.searches, 10);
   ASSERT_NE(whole.output.find("can't find marker"), std::string::npos);
-  ProbePool narrow(3, 4);
-  ProbePool wide(8, 64);
+  ASSERT_NE(whole.output.find("can't open file"), std::string::npos);
   for (int verbosity : {0, 2}) {
     options.verbosity = verbosity;
     // Every search in turn runs out of memory, and then none.
     for (int fail_at = 1; fail_at <= whole.searches + 1; ++fail_at) {
       SCOPED_TRACE("verbosity " + std::to_string(verbosity) + ", search " +
                    std::to_string(fail_at) + " fails");
-      std::string expected =
-          run_all(arguments, options, nullptr, fail_at).output;
+      std::string expected = run_all(tree, arguments, options, fail_at).output;
       if (fail_at <= whole.searches) {
         ASSERT_NE(expected.find("memory error"), std::string::npos);
       }
-      EXPECT_EQ(run_all(arguments, options, &narrow, fail_at).output, expected);
-      EXPECT_EQ(run_all(arguments, options, &wide, fail_at).output, expected);
+      EXPECT_EQ(run_all(tree, arguments, options, fail_at, 3, 4).output,
+                expected);
+      EXPECT_EQ(run_all(tree, arguments, options, fail_at, 8, 64).output,
+                expected);
     }
   }
 }

@@ -3,39 +3,38 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/jpeg_writer.h"
+#include "support/memory_fs.h"
+
 namespace ostrel {
 namespace {
 
-std::atomic<int> probes_running{0};
-std::atomic<int> most_probes_running{0};
-
-// Takes a while that varies from file to file, so later files often finish
-// before earlier ones; the width is the file's number.
-ProbeResult slow_probe(const std::string& path) {
-  int running = ++probes_running;
-  int most = most_probes_running.load();
-  while (running > most &&
-         !most_probes_running.compare_exchange_weak(most, running)) {
+// Files named by their number, each a JPEG whose width is that number, but
+// for every fifth, which has no frame. Opening one takes a while that varies
+// from file to file, so later files often finish before earlier ones; the
+// file named `throwing`, if any, throws on its open.
+void add_numbered_files(test::MemoryFileSystem& fs, int from, int to,
+                        const std::string& throwing = "") {
+  for (int i = from; i < to; ++i) {
+    test::JpegWriterOptions options;
+    options.width = i;
+    options.exif = false;
+    options.entropy_size = 16;
+    if (i % 5 == 0) options.frame = test::FrameKind::none;
+    fs.add_file(std::to_string(i), test::make_jpeg(options).bytes);
   }
-  int number = std::stoi(path);
-  std::this_thread::sleep_for(std::chrono::microseconds(number * 37 % 200));
-  --probes_running;
-  ProbeResult result;
-  result.status = number % 5 == 0 ? ProbeStatus::no_marker : ProbeStatus::ok;
-  result.info.width = number;
-  return result;
-}
-
-ProbeResult failing_probe(const std::string& path) {
-  if (path == "13") throw std::bad_alloc();
-  return slow_probe(path);
+  fs.watch([throwing](test::Call call, const std::string& path) {
+    if (call != test::Call::open_file) return;
+    if (path == throwing) throw std::runtime_error("probe failed");
+    std::this_thread::sleep_for(
+        std::chrono::microseconds(std::stoi(path) * 37 % 200));
+  });
 }
 
 struct Handed {
@@ -45,7 +44,12 @@ struct Handed {
 
 ProbePool::ResultHandler collect(Handed& handed, const ProbePool& pool) {
   return [&handed, &pool](const std::string& path, const ProbeResult& result) {
-    EXPECT_EQ(result.info.width, std::stoi(path));
+    int number = std::stoi(path);
+    EXPECT_EQ(result.status,
+              number % 5 ? ProbeStatus::ok : ProbeStatus::no_marker);
+    if (result.status == ProbeStatus::ok) {
+      EXPECT_EQ(result.info.width, number);
+    }
     handed.paths.push_back(path);
     handed.most_in_flight = std::max(handed.most_in_flight, pool.in_flight());
   };
@@ -65,9 +69,9 @@ struct PoolShape {
 class PoolOrder : public ::testing::TestWithParam<PoolShape> {};
 
 TEST_P(PoolOrder, HandsResultsBackInQueueOrderWithinTheWindow) {
-  probes_running = 0;
-  most_probes_running = 0;
-  ProbePool pool(GetParam().threads, GetParam().window, slow_probe);
+  test::MemoryFileSystem fs;
+  add_numbered_files(fs, 1, 400);
+  ProbePool pool(fs, GetParam().threads, GetParam().window);
   Handed handed;
   auto handle = collect(handed, pool);
   std::vector<std::string> files = numbers(1, 400);
@@ -79,8 +83,7 @@ TEST_P(PoolOrder, HandsResultsBackInQueueOrderWithinTheWindow) {
   EXPECT_EQ(handed.paths, files);
   EXPECT_EQ(pool.in_flight(), 0u);
   // The queuing thread may probe too, while it waits.
-  EXPECT_LE(most_probes_running.load(),
-            static_cast<int>(GetParam().threads) + 1);
+  EXPECT_LE(fs.most_open_files(), static_cast<int>(GetParam().threads) + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, PoolOrder,
@@ -88,7 +91,9 @@ INSTANTIATE_TEST_SUITE_P(Shapes, PoolOrder,
                                            PoolShape{3, 4}, PoolShape{8, 64}));
 
 TEST(ProbePool, ProbeExceptionComesOutWhereItsResultWouldBe) {
-  ProbePool pool(4, 8, failing_probe);
+  test::MemoryFileSystem fs;
+  add_numbered_files(fs, 1, 130, "13");
+  ProbePool pool(fs, 4, 8);
   Handed handed;
   auto handle = collect(handed, pool);
   EXPECT_THROW(
@@ -97,7 +102,7 @@ TEST(ProbePool, ProbeExceptionComesOutWhereItsResultWouldBe) {
           pool.submit(file, handle);
         pool.drain(handle);
       },
-      std::bad_alloc);
+      std::runtime_error);
   EXPECT_EQ(handed.paths, numbers(1, 13));
   pool.discard();
   EXPECT_EQ(pool.in_flight(), 0u);
@@ -110,7 +115,9 @@ TEST(ProbePool, ProbeExceptionComesOutWhereItsResultWouldBe) {
 }
 
 TEST(ProbePool, OneFileNeedsNoThreadToEnd) {
-  ProbePool pool(4, 8, slow_probe);
+  test::MemoryFileSystem fs;
+  add_numbered_files(fs, 7, 8);
+  ProbePool pool(fs, 4, 8);
   Handed handed;
   auto handle = collect(handed, pool);
   pool.submit("7", handle);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace ostrel {
@@ -14,6 +15,43 @@ TEST(FileLine, FollowsVerbosity) {
   EXPECT_EQ(format_file_line("a.jpg", info, 2), "a.jpg 640 480 700\n");
   EXPECT_EQ(format_file_line("d/x y.jpg", JpegInfo{65535, 0, 5000000000ull}, 2),
             "d/x y.jpg 65535 0 5000000000\n");
+}
+
+TEST(ResultLines, FailuresArePrintedAtEveryVerbosityAndNeverCounted) {
+  struct Row {
+    ProbeStatus status;
+    int verbosity;
+    const char* printed;
+    std::uint64_t counted;
+  };
+  const Row rows[] = {
+      {ProbeStatus::no_marker, 1, "d/x.jpg:can't find marker\n", 0},
+      {ProbeStatus::cannot_open, 1, "d/x.jpg;can't open file\n", 0},
+      {ProbeStatus::no_marker, 0, "d/x.jpg:can't find marker\n", 0},
+      {ProbeStatus::cannot_open, 0, "d/x.jpg;can't open file\n", 0},
+      {ProbeStatus::ok, 0, "", 1},
+      {ProbeStatus::ok, 2, "d/x.jpg 40 30 700\n", 1},
+  };
+  for (const Row& row : rows) {
+    RunTotals totals;
+    std::string printed;
+    report_result("d/x.jpg", ProbeResult{row.status, {40, 30, 700}}, totals,
+                  row.verbosity,
+                  [&printed](std::string_view line) { printed += line; });
+    EXPECT_EQ(printed, row.printed);
+    EXPECT_EQ(totals.file_count, row.counted);
+  }
+  EXPECT_EQ(format_failure_line("x", ProbeStatus::ok), "");
+}
+
+TEST(ResultLines, MemoryErrorNamesTheListingAndItsArgument) {
+  std::string printed;
+  auto print = [&printed](std::string_view line) { printed += line; };
+  print_memory_error(Listing::files, "photos\\W", print);
+  print_memory_error(Listing::directories, "", print);
+  EXPECT_EQ(printed,
+            "memory error for wildcard \"photos\\W\"\n"
+            "memory error for wildcard (dir) \"\"\n");
 }
 
 struct SummaryCase {

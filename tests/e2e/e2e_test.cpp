@@ -11,12 +11,12 @@
 #include "support/jpeg_writer.h"
 #include "support/temp_dir.h"
 
-namespace ostrel::testing {
+namespace ostrel::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string usage =
+const std::string USAGE =
     "usage:ostrel [-v[012]] [-r] [-s] file ...\n"
     "\t-v: verbose, -v0: quiet, -v1: width/height only, -v2: bytes\n"
     "\t-r: Recursive (sub directories)\n"
@@ -82,22 +82,22 @@ struct RunCase {
   int exit_code = 0;
 };
 
-const std::string photos_lines =
+const std::string PHOTOS_LINES =
     "photos/A.jpg 640 480\n"
     "photos/b.jpg 800 600\n"
     "photos/bad.jpg:can't find marker\n";
-const std::string photos_below =
+const std::string PHOTOS_BELOW =
     "photos/W/2.jpg 10 20\n"
     "photos/W/sub/3.jpg 30 40\n"
     "photos/x/1.jpg 50 60\n";
-const std::string w_lines =
+const std::string W_LINES =
     "w/c1.jpg 100 1\nw/c2.jpg 100 1\nw/c3.jpg 101 1\n";
 
-const RunCase run_cases[] = {
+const RunCase RUN_CASES[] = {
     // The option scan and the usage text.
-    {"NoArguments", {}, usage, 1},
-    {"OptionsOnly", {"-r", "-s"}, usage, 1},
-    {"HelpFirst", {"-?", "a.jpg"}, usage, 1},
+    {"NoArguments", {}, USAGE, 1},
+    {"OptionsOnly", {"-r", "-s"}, USAGE, 1},
+    {"HelpFirst", {"-?", "a.jpg"}, USAGE, 1},
     {"HelpAfterFile", {"a.jpg", "-?"}, "a.jpg 640 480\n"},
     {"UnknownLevelKeepsDefault", {"-v5", "a.jpg"}, "a.jpg 640 480\n"},
     {"LastLevelWinsQuiet", {"-v", "-v0", "a.jpg"}, ""},
@@ -108,7 +108,7 @@ const RunCase run_cases[] = {
     {"OptionAfterFileIsAFile", {"a.jpg", "-s"}, "a.jpg 640 480\n"},
     // Verbosity levels and line formats.
     {"Quiet", {"-v0", "photos"}, "photos/bad.jpg:can't find marker\n"},
-    {"WidthHeight", {"-v1", "photos"}, photos_lines},
+    {"WidthHeight", {"-v1", "photos"}, PHOTOS_LINES},
     {"Bytes",
      {"-v2", "photos"},
      "photos/A.jpg 640 480 300\nphotos/b.jpg 800 600 401\n"
@@ -117,33 +117,33 @@ const RunCase run_cases[] = {
     {"QuietSummary",
      {"-v0", "-s", "photos"},
      "photos/bad.jpg:can't find marker\n2 701 350 720 540\n"},
-    {"TruncatedAverages", {"-s", "w"}, w_lines + "3 3001 1000 100 1\n"},
+    {"TruncatedAverages", {"-s", "w"}, W_LINES + "3 3001 1000 100 1\n"},
     {"SummaryPerArgument",
      {"-s", "a.jpg", "w"},
-     "a.jpg 640 480\n1 700 700 640 480\n" + w_lines + "3 3001 1000 100 1\n"},
+     "a.jpg 640 480\n1 700 700 640 480\n" + W_LINES + "3 3001 1000 100 1\n"},
     {"EmptySummary", {"-s", "nosuch"}, "0 0 0 0 0\n"},
     {"AllFailedSummary",
      {"-s", "photos/bad.jpg"},
      "photos/bad.jpg:can't find marker\n0 0 0 0 0\n"},
     // Arguments.
-    {"Directory", {"photos"}, photos_lines},
-    {"DirectoryWithTrailingSeparator", {"photos/"}, photos_lines},
+    {"Directory", {"photos"}, PHOTOS_LINES},
+    {"DirectoryWithTrailingSeparator", {"photos/"}, PHOTOS_LINES},
     {"Dot", {"."}, "./a.jpg 640 480\n"},
     {"EmptyArgument", {""}, "a.jpg 640 480\n"},
     {"FileOfAnyExtension", {"photos/note.txt"},
      "photos/note.txt:can't find marker\n"},
     {"Wildcard",
      {"photos/*"},
-     photos_lines + "photos/note.txt:can't find marker\n"},
+     PHOTOS_LINES + "photos/note.txt:can't find marker\n"},
     {"WildcardIgnoresCase", {"photos/B.*"}, "photos/b.jpg 800 600\n"},
     {"MissingName", {"nosuch.jpg"}, ""},
-    {"Recursive", {"-r", "photos"}, photos_lines + photos_below},
+    {"Recursive", {"-r", "photos"}, PHOTOS_LINES + PHOTOS_BELOW},
     {"RecursiveWildcard",
      {"-r", "photos/a*.jpg"},
-     "photos/A.jpg 640 480\n" + photos_below},
+     "photos/A.jpg 640 480\n" + PHOTOS_BELOW},
     {"RecursiveMissingNameWalksItsDirectory",
      {"-r", "photos/nosuch"},
-     photos_below},
+     PHOTOS_BELOW},
 };
 
 void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
@@ -160,7 +160,7 @@ TEST_P(RunTable, PrintsExactly) {
   EXPECT_FALSE(result.timed_out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, RunTable, ::testing::ValuesIn(run_cases),
+INSTANTIATE_TEST_SUITE_P(Cases, RunTable, ::testing::ValuesIn(RUN_CASES),
                          [](const auto& info) { return info.param.name; });
 
 TEST_F(EndToEnd, TotalsPastFourGibibytesStayExact) {
@@ -194,4 +194,4 @@ TEST_F(EndToEnd, ClosedPipeEndsTheRun) {
 }
 
 }  // namespace
-}  // namespace ostrel::testing
+}  // namespace ostrel::test

@@ -11,7 +11,7 @@
 #include "support/jpeg_writer.h"
 #include "support/temp_dir.h"
 
-namespace ostrel::testing {
+namespace ostrel::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -86,16 +86,16 @@ struct RunCase {
   int exit_code = 0;
 };
 
-const std::string photos =
+const std::string PHOTOS =
     "photos\\A.jpg 640 480\n"
     "photos\\b.jpg 800 600\n"
     "photos\\bad.jpg:can't find marker\n";
-const std::string photos_below =
+const std::string PHOTOS_BELOW =
     "photos\\W\\2.jpg 10 20\n"
     "photos\\W\\sub\\3.jpg 30 40\n"
     "photos\\x\\1.jpg 50 60\n";
 
-const RunCase run_cases[] = {
+const RunCase RUN_CASES[] = {
     {"UsageText",
      {},
      "usage:ostrel [-v[012]] [-r] [-s] file ...\n"
@@ -104,8 +104,8 @@ const RunCase run_cases[] = {
      "\t-s: show Summary\n"
      "\tsummary: # of files/total bytes/average bytes/width/height\n",
      1},
-    {"Directory", {"photos"}, photos},
-    {"TrailingBackslash", {"photos\\"}, photos},
+    {"Directory", {"photos"}, PHOTOS},
+    {"TrailingBackslash", {"photos\\"}, PHOTOS},
     {"TrailingSlash",
      {"photos/"},
      "photos/\\A.jpg 640 480\n"
@@ -116,10 +116,10 @@ const RunCase run_cases[] = {
      "photos/A.jpg 640 480\n"
      "photos/b.jpg 800 600\n"
      "photos/bad.jpg:can't find marker\n"},
-    {"WildcardIgnoresCase", {"photos\\*.JPG"}, photos},
+    {"WildcardIgnoresCase", {"photos\\*.JPG"}, PHOTOS},
     {"NameIgnoresCase", {"PHOTOS\\B.JPG"}, "PHOTOS\\b.jpg 800 600\n"},
     {"DirectoryIgnoresCase", {"PHOTOS\\w"}, "PHOTOS\\w\\2.jpg 10 20\n"},
-    {"Recursive", {"-r", "photos"}, photos + photos_below},
+    {"Recursive", {"-r", "photos"}, PHOTOS + PHOTOS_BELOW},
     {"RecursiveSlashWildcard",
      {"-r", "photos/a*.jpg"},
      "photos/A.jpg 640 480\n"
@@ -160,7 +160,7 @@ TEST_P(RunTable, PrintsExactly) {
   EXPECT_FALSE(result.timed_out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, RunTable, ::testing::ValuesIn(run_cases),
+INSTANTIATE_TEST_SUITE_P(Cases, RunTable, ::testing::ValuesIn(RUN_CASES),
                          [](const auto& info) { return info.param.name; });
 
 TEST_F(EndToEndWin32, ClosedPipeEndsTheRun) {
@@ -177,4 +177,4 @@ TEST_F(EndToEndWin32, ClosedPipeEndsTheRun) {
 }
 
 }  // namespace
-}  // namespace ostrel::testing
+}  // namespace ostrel::test

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace ostrel::testing {
+namespace ostrel::test {
 
 struct ProcessOptions {
   std::string working_directory;  // empty: the test's own
@@ -29,4 +29,4 @@ ProcessResult run_process(const std::string& program,
                           const std::vector<std::string>& args,
                           const ProcessOptions& options = {});
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::test

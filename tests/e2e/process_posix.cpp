@@ -9,7 +9,7 @@
 
 #include "process.h"
 
-namespace ostrel::testing {
+namespace ostrel::test {
 namespace {
 
 [[noreturn]] void exec_child(const std::string& program,
@@ -91,4 +91,4 @@ ProcessResult run_process(const std::string& program,
   return result;
 }
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::test

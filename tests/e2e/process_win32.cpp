@@ -8,7 +8,7 @@
 
 #include "e2e/process.h"
 
-namespace ostrel::testing {
+namespace ostrel::test {
 namespace {
 
 struct HandleCloser {
@@ -130,4 +130,4 @@ ProcessResult run_process(const std::string& program,
   return result;
 }
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::test

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/report.h"
 #include "jpeg/probe.h"
 #include "support/jpeg_writer.h"
 #include "support/temp_dir.h"
@@ -63,30 +64,36 @@ struct WalkRun {
   long leaked = 0;
 };
 
-// Walks with allocation `fail` failing (0: none). The visitor and the
-// printer allocate nothing while the counter runs.
+// Walks with allocation `fail` failing (0: none) and prints the walk's
+// memory-error line, if any. The visitor allocates nothing while the counter
+// runs, nor does the printer with the room it is given.
 WalkRun walk_failing_at(const std::string& argument, long fail) {
   WalkRun run;
   run.printed.reserve(4096);
-  WalkContext context{native_path_style(), disk_file_system(),
-                      [&run](std::string_view line) { run.printed += line; }};
-  FileVisitor visitor = [&run](const std::string&) {
-    ++run.visited;
-    return 0;
-  };
+  FileVisitor visitor = [&run](const std::string&) { ++run.visited; };
+  LinePrinter print = [&run](std::string_view line) { run.printed += line; };
   long live_before = live;
-  allocations = 0;
-  fail_at = fail;
-  counting = true;
-  run.result = walk_pattern(context, argument, "*.jpg", visitor, true);
-  counting = false;
-  run.allocations = allocations;
+  {
+    allocations = 0;
+    fail_at = fail;
+    counting = true;
+    const WalkResult result =
+        walk_pattern(native_path_style(), disk_file_system(), argument,
+                     "*.jpg", visitor, true);
+    counting = false;
+    run.allocations = allocations;
+    run.result = result.code;
+    if (result.code == WALK_NO_MEMORY)
+      print_memory_error(result.listing,
+                         result.subdirectory ? *result.subdirectory : argument,
+                         print);
+  }
   run.leaked = live - live_before;
   return run;
 }
 
 TEST(AllocationFailure, EachAllocationOfAWalkInTurn) {
-  testing::TempDir temp;
+  test::TempDir temp;
   const fs::path tree = temp / "photos";
   for (const char* dir : {"W/sub", "x"}) fs::create_directories(tree / dir);
   for (const char* file : {"A.jpg", "b.jpg", "W/2.jpg", "W/sub/3.jpg", "x/1.jpg"})
@@ -127,14 +134,14 @@ TEST(AllocationFailure, EachAllocationOfAWalkInTurn) {
 }
 
 TEST(AllocationFailure, ProbeThatRunsOutOfMemoryCannotOpenTheFile) {
-  testing::TempDir temp;
+  test::TempDir temp;
   const std::string path = (temp / "a.jpg").string();
-  testing::write_file(path, testing::make_jpeg({}).bytes);
+  test::write_file(path, test::make_jpeg({}).bytes);
   for (long fail = 1;; ++fail) {
     allocations = 0;
     fail_at = fail;
     counting = true;
-    ProbeResult result = probe_file(path);
+    ProbeResult result = probe_jpeg(disk_file_system(), path);
     counting = false;
     if (allocations < fail) {
       EXPECT_EQ(result.status, ProbeStatus::ok);

@@ -29,21 +29,21 @@
 
 namespace {
 
-using ostrel::testing::JpegImage;
+using ostrel::test::JpegImage;
 
 JpegImage small_jpeg(const char* width, const char* height) {
-  ostrel::testing::JpegWriterOptions options;
+  ostrel::test::JpegWriterOptions options;
   options.width = std::atoi(width);
   options.height = std::atoi(height);
   options.entropy_size = 16;
   options.thumbnail_width = 8;
   options.thumbnail_height = 8;
-  return ostrel::testing::make_jpeg(options);
+  return ostrel::test::make_jpeg(options);
 }
 
 bool write_sparse(const std::string& path, const JpegImage& image,
                   long long size) {
-  ostrel::testing::write_file(path, image.bytes);
+  ostrel::test::write_file(path, image.bytes);
   return ::truncate(path.c_str(), size) == 0;
 }
 
@@ -54,7 +54,7 @@ bool write_truncations(const std::string& dir, const JpegImage& image) {
   for (std::size_t cut = 0; cut < image.bytes.size(); ++cut) {
     char name[32];
     std::snprintf(name, sizeof name, "/cut-%05zu.jpg", cut);
-    ostrel::testing::write_file(
+    ostrel::test::write_file(
         dir + name,
         std::vector<unsigned char>(image.bytes.begin(), image.bytes.begin() + cut));
   }
@@ -92,7 +92,8 @@ bool run(const std::vector<std::string>& args) {
   const std::string& command = args[0];
   std::size_t count = args.size();
   if (command == "jpeg" && count == 4) {
-    ostrel::testing::write_file(args[1], small_jpeg(args[2].c_str(), args[3].c_str()).bytes);
+    ostrel::test::write_file(
+        args[1], small_jpeg(args[2].c_str(), args[3].c_str()).bytes);
     return true;
   }
   if (command == "sparse" && count == 5)
@@ -104,10 +105,10 @@ bool run(const std::vector<std::string>& args) {
   if (command == "many" && count == 3)
     return make_many(args[1], std::atol(args[2].c_str()));
   if (command == "chain" && count == 3)
-    return ostrel::testing::make_chain(args[1], std::atoi(args[2].c_str()), "d",
-                                       "f.jpg");
+    return ostrel::test::make_chain(args[1], std::atoi(args[2].c_str()), "d",
+                                    "f.jpg");
   if (command == "remove" && count == 2)
-    return ostrel::testing::remove_tree(args[1]);
+    return ostrel::test::remove_tree(args[1]);
   std::fputs("hostile_tool: unknown command or wrong arguments\n", stderr);
   return false;
 }

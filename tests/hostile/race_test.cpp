@@ -1,4 +1,4 @@
-// Trees that change while they are walked: the real disk, with a seam that
+// Trees that change while they are walked: the real disk, with a hook that
 // changes the tree right after one chosen listing has read its directory.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,68 +8,36 @@
 #include <functional>
 #include <string>
 
+#include "cli/probe_pool.h"
 #include "cli/report.h"
-#include "jpeg/probe.h"
-#include "support/forwarding_fs.h"
+#include "support/file_system_hooks.h"
 #include "support/jpeg_writer.h"
 #include "support/temp_dir.h"
-#include "walk/walk.h"
 
 namespace ostrel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
-
-// The disk, except that `change` runs once, right after the search of
-// `trigger` has reported its entries.
-class ChangingFileSystem final : public testing::ForwardingFileSystem {
- public:
-  ChangingFileSystem(std::string trigger, std::function<void()> change)
-      : ForwardingFileSystem(disk_file_system()),
-        trigger_(std::move(trigger)),
-        change_(std::move(change)) {}
-
-  bool search(const std::string& search_text,
-              const std::function<bool(const DirectoryEntry&)>& on_entry)
-      override {
-    bool found = ForwardingFileSystem::search(search_text, on_entry);
-    if (change_ && search_text == trigger_) {
-      change_();
-      change_ = nullptr;
-    }
-    return found;
-  }
-
- private:
-  std::string trigger_;
-  std::function<void()> change_;
-};
+using test::TempDir;
 
 void write_jpeg(const fs::path& path) {
-  testing::JpegWriterOptions options;
+  test::JpegWriterOptions options;
   options.width = 64;
   options.height = 48;
   options.entropy_size = 16;
-  testing::write_file(path, testing::make_jpeg(options).bytes);
+  test::write_file(path, test::make_jpeg(options).bytes);
 }
 
 // What the program prints for a recursive walk of `argument`.
 std::string walk_and_report(FileSystem& fs, const std::string& argument) {
   std::string out;
-  WalkContext context{native_path_style(), fs,
-                      [&out](std::string_view line) { out += line; }};
-  int result = walk_pattern(
-      context, argument, "*.jpg",
-      [&out](const std::string& path) {
-        ProbeResult probe = probe_file(path);
-        out += probe.status == ProbeStatus::ok
-                   ? format_file_line(path, probe.info, 1)
-                   : probe_failure_line(path, probe.status);
-        return 0;
-      },
-      true);
-  EXPECT_EQ(result, 0);
+  ProbePool pool(fs);
+  RunOptions options;
+  options.recursive = 1;
+  run_argument(
+      ArgumentRun{native_path_style(), fs, pool,
+                  [&out](std::string_view line) { out += line; }, options},
+      argument);
   return out;
 }
 
@@ -132,8 +100,9 @@ TEST(Races, TreeChangedBetweenListingAndUse) {
         text.replace(at, 1, tree.string());
       return text;
     };
-    ChangingFileSystem changing(expand(row.trigger),
-                                [&] { row.change(tree); });
+    test::HookedDisk changing;
+    changing.change_after_search(expand(row.trigger),
+                                 [&] { row.change(tree); });
     EXPECT_EQ(walk_and_report(changing, tree.string()), expand(row.expected));
   }
 }

@@ -11,14 +11,14 @@
 #include <gtest/gtest.h>
 
 #include "jpeg/probe.h"
-#include "recording_source.h"
+#include "recording_file.h"
 #include "support/jpeg_writer.h"
 
 namespace ostrel {
 namespace {
 
-using testing::FrameKind;
-using testing::JpegWriterOptions;
+using test::FrameKind;
+using test::JpegWriterOptions;
 using Bytes = std::vector<unsigned char>;
 
 class Stream {
@@ -86,13 +86,13 @@ class Mutator {
   bool chance(unsigned percent) { return below(100) < percent; }
 
   JpegWriterOptions options() {
-    static constexpr FrameKind kinds[] = {
+    static constexpr FrameKind KINDS[] = {
         FrameKind::baseline, FrameKind::progressive, FrameKind::extended,
         FrameKind::lossless, FrameKind::none};
     JpegWriterOptions options;
     options.width = static_cast<int>(chance(30) ? below(65536) : below(3000));
     options.height = static_cast<int>(chance(30) ? below(65536) : below(3000));
-    options.frame = kinds[below(5)];
+    options.frame = KINDS[below(5)];
     options.soi = chance(90);
     options.jfif = chance(70);
     options.exif = chance(50);
@@ -116,9 +116,9 @@ class Mutator {
       case 0: bytes[at] = static_cast<unsigned char>(below(256)); break;
       case 1: bytes[at] = 0xFF; break;
       case 2: {
-        static constexpr unsigned char codes[] = {0xC0, 0xC2, 0xD8, 0xD9,
+        static constexpr unsigned char CODES[] = {0xC0, 0xC2, 0xD8, 0xD9,
                                                   0x00, 0xFF, 0xC1, 0xDA};
-        put_pair(bytes, at, 0xFF00 | codes[below(8)]);
+        put_pair(bytes, at, 0xFF00 | CODES[below(8)]);
         break;
       }
       case 3: {
@@ -145,7 +145,7 @@ class Mutator {
     std::size_t at = below(static_cast<unsigned>(size));
     unsigned where = below(4);
     if (where == 1) at = 120 + below(20);
-    if (where == 2 && frame_offset != testing::JpegImage::npos)
+    if (where == 2 && frame_offset != test::JpegImage::NPOS)
       at = frame_offset + below(24) - std::min<std::size_t>(frame_offset, 12);
     return std::min(at, size - 1);
   }
@@ -159,18 +159,18 @@ class Mutator {
 };
 
 TEST(ProbeDifferential, WindowedProbeAgreesWithTheStreamModel) {
-  constexpr unsigned cases = 4000;
-  const std::size_t windows[] = {2, 3, 5, 64, 300, probe_window_size};
+  constexpr unsigned CASES = 4000;
+  const std::size_t windows[] = {2, 3, 5, 64, 300, PROBE_WINDOW_SIZE};
   std::array<unsigned, 5> decided_by{};
-  for (unsigned seed = 0; seed < cases; ++seed) {
+  for (unsigned seed = 0; seed < CASES; ++seed) {
     Mutator mutator(seed);
-    testing::JpegImage image = testing::make_jpeg(mutator.options());
+    test::JpegImage image = test::make_jpeg(mutator.options());
     for (unsigned n = mutator.below(5); n > 0; --n)
       mutator.mutate(image.bytes, image.frame_offset);
     ModelResult expected = model_probe(image.bytes);
     ++decided_by[expected.walk];
     for (std::size_t window : windows) {
-      RecordingSource source(image.bytes);
+      RecordingFile source(image.bytes);
       WindowedByteSource windowed(source, window);
       JpegInfo info{-1, -1, 0};
       bool found = find_dimensions(windowed, info);
@@ -182,7 +182,7 @@ TEST(ProbeDifferential, WindowedProbeAgreesWithTheStreamModel) {
   }
   // The mutations reach every outcome: no frame, and each of the four walks.
   for (unsigned walk = 0; walk < decided_by.size(); ++walk)
-    EXPECT_GT(decided_by[walk], cases / 100) << "walk " << walk;
+    EXPECT_GT(decided_by[walk], CASES / 100) << "walk " << walk;
 }
 
 }  // namespace

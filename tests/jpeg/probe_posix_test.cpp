@@ -32,7 +32,7 @@ bool make_socket(const std::string& path) {
 }
 
 TEST(ProbePosix, NeverReadsAnythingButARegularFile) {
-  testing::TempDir dir;
+  test::TempDir dir;
   std::string fifo = (dir / "fifo.jpg").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::string socket = (dir / "socket.jpg").string();
@@ -43,30 +43,32 @@ TEST(ProbePosix, NeverReadsAnythingButARegularFile) {
        {fifo, (dir / "device.jpg").string(), socket}) {
     if (path == socket && !have_socket) continue;
     SCOPED_TRACE(path);
-    EXPECT_EQ(probe_file(path).status, ProbeStatus::cannot_open);
+    EXPECT_EQ(probe_jpeg(disk_file_system(), path).status,
+              ProbeStatus::cannot_open);
   }
 }
 
 TEST(ProbePosix, FollowsALinkToARegularFile) {
-  testing::TempDir dir;
-  testing::write_file(dir / "image.jpg", testing::make_jpeg({}).bytes);
+  test::TempDir dir;
+  test::write_file(dir / "image.jpg", test::make_jpeg({}).bytes);
   std::filesystem::create_symlink("image.jpg", dir / "link.jpg");
-  ProbeResult result = probe_file((dir / "link.jpg").string());
+  ProbeResult result =
+      probe_jpeg(disk_file_system(), (dir / "link.jpg").string());
   EXPECT_EQ(result.status, ProbeStatus::ok);
   EXPECT_EQ(result.info.width, 640);
 }
 
 TEST(ProbePosix, ReportsTheTrueSizeOfASparseFileOver4GiB) {
-  testing::TempDir dir;
+  test::TempDir dir;
   std::string path = (dir / "huge.jpg").string();
-  testing::JpegWriterOptions options;
+  test::JpegWriterOptions options;
   options.width = 4000;
   options.height = 3000;
-  testing::write_file(path, testing::make_jpeg(options).bytes);
+  test::write_file(path, test::make_jpeg(options).bytes);
   const std::uint64_t size = (std::uint64_t{5} << 30) + 3;
   if (::truncate(path.c_str(), static_cast<off_t>(size)) != 0)
     GTEST_SKIP() << "no sparse file of 5 GiB here";
-  ProbeResult result = probe_file(path);
+  ProbeResult result = probe_jpeg(disk_file_system(), path);
   EXPECT_EQ(result.status, ProbeStatus::ok);
   EXPECT_EQ(result.info.width, 4000);
   EXPECT_EQ(result.info.height, 3000);

@@ -6,21 +6,21 @@
 #include <gtest/gtest.h>
 
 #include "jpeg/probe.h"
-#include "recording_source.h"
+#include "recording_file.h"
 #include "support/jpeg_writer.h"
 
 namespace ostrel {
 namespace {
 
-using testing::FrameKind;
-using testing::JpegImage;
-using testing::JpegWriterOptions;
-using testing::make_jpeg;
+using test::FrameKind;
+using test::JpegImage;
+using test::JpegWriterOptions;
+using test::make_jpeg;
 using Bytes = std::vector<unsigned char>;
 using Reads = std::vector<std::uint64_t>;
 
-constexpr std::size_t window = probe_window_size;
-constexpr std::size_t dqt_size = 69;  // the segment just before the frame
+constexpr std::size_t WINDOW = PROBE_WINDOW_SIZE;
+constexpr std::size_t DQT_SIZE = 69;  // the segment just before the frame
 
 struct Probed {
   bool found = false;
@@ -29,8 +29,8 @@ struct Probed {
 };
 
 Probed probe_bytes(const Bytes& bytes) {
-  RecordingSource source(bytes);
-  WindowedByteSource windowed(source, probe_window_size);
+  RecordingFile source(bytes);
+  WindowedByteSource windowed(source, PROBE_WINDOW_SIZE);
   Probed probed;
   probed.found = find_dimensions(windowed, probed.info);
   probed.reads = source.reads;
@@ -47,7 +47,7 @@ JpegWriterOptions plain(int width, int height) {
 
 TEST(ProbeWindow, ReadsOnceWhenEverythingIsInTheFirstWindow) {
   JpegWriterOptions long_file = plain(3000, 2000);
-  long_file.entropy_size = 3 * probe_window_size;
+  long_file.entropy_size = 3 * PROBE_WINDOW_SIZE;
   JpegWriterOptions no_frame = plain(30, 20);
   no_frame.frame = FrameKind::none;  // all four walks run
   for (const JpegWriterOptions& options :
@@ -60,18 +60,18 @@ TEST(ProbeWindow, ReadsOnceWhenEverythingIsInTheFirstWindow) {
 
 TEST(ProbeWindow, ReadsAgainOnlyAtTheJumpTarget) {
   JpegWriterOptions thumbnail;
-  thumbnail.thumbnail_size = probe_window_size + 3000;
+  thumbnail.thumbnail_size = PROBE_WINDOW_SIZE + 3000;
   JpegWriterOptions far = plain(100, 50);
   far.comments = {65533};
   JpegWriterOptions progressive = thumbnail;  // found by the third walk
   progressive.frame = FrameKind::progressive;
   for (const JpegWriterOptions& options : {thumbnail, far, progressive}) {
     JpegImage image = make_jpeg(options);
-    ASSERT_GT(image.frame_offset, window);
+    ASSERT_GT(image.frame_offset, WINDOW);
     Probed probed = probe_bytes(image.bytes);
     EXPECT_TRUE(probed.found);
     EXPECT_EQ(probed.info.width, options.width);
-    EXPECT_EQ(probed.reads, (Reads{0, image.frame_offset - dqt_size}));
+    EXPECT_EQ(probed.reads, (Reads{0, image.frame_offset - DQT_SIZE}));
   }
 }
 
@@ -83,24 +83,24 @@ TEST(ProbeWindow, FrameHeaderAroundTheWindowEnd) {
     std::uint64_t again;
   };
   const Row rows[] = {
-      {-9, 0},               // X ends at the window's end
-      {-8, window - 1},      // X straddles it
-      {-7, window},          // X just past it
-      {-6, window - 1},      // Y straddles it
-      {-5, window},          // Y just past it
-      {-2, window + 3},      // marker ends at the window's end
-      {-1, window - 1},      // marker straddles it
-      {0, window},           // DQT ends at the window's end
-      {1, window + 1},       // the frame just past it
+      {-9, 0},           // X ends at the window's end
+      {-8, WINDOW - 1},  // X straddles it
+      {-7, WINDOW},      // X just past it
+      {-6, WINDOW - 1},  // Y straddles it
+      {-5, WINDOW},      // Y just past it
+      {-2, WINDOW + 3},  // marker ends at the window's end
+      {-1, WINDOW - 1},  // marker straddles it
+      {0, WINDOW},       // DQT ends at the window's end
+      {1, WINDOW + 1},   // the frame just past it
   };
   JpegWriterOptions options = plain(1111, 2222);
   const std::size_t unshifted = make_jpeg(options).frame_offset;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.shift);
     // A comment segment is 4 bytes and its body.
-    options.comments = {window + row.shift - unshifted - 4};
+    options.comments = {WINDOW + row.shift - unshifted - 4};
     JpegImage image = make_jpeg(options);
-    ASSERT_EQ(image.frame_offset, window + row.shift);
+    ASSERT_EQ(image.frame_offset, WINDOW + row.shift);
     Probed probed = probe_bytes(image.bytes);
     EXPECT_TRUE(probed.found);
     EXPECT_EQ(probed.info.width, 1111);
@@ -112,7 +112,7 @@ TEST(ProbeWindow, FrameHeaderAroundTheWindowEnd) {
 TEST(ProbeWindow, AShortReadMarksTheEnd) {
   // A length past the end of a file longer than the window: every later walk
   // that reaches that point knows the file ends there without reading.
-  Bytes bytes(window + 100, 'x');
+  Bytes bytes(WINDOW + 100, 'x');
   const unsigned char head[] = {0xFF, 0xD8, 0xFF, 0xFE, 0xFF, 0xF0};
   std::copy(std::begin(head), std::end(head), bytes.begin());
   Probed probed = probe_bytes(bytes);

@@ -17,7 +17,7 @@ namespace ostrel {
 namespace {
 
 // 表, whose second byte is 0x5C.
-const std::string kTable = "\x95\x5C";
+const std::string TABLE = "\x95\x5C";
 
 class CodePage932 : public ::testing::Test {
  protected:
@@ -38,9 +38,9 @@ TEST_F(CodePage932, LeadBytesComeFromTheCodePage) {
 }
 
 TEST_F(CodePage932, TrailByteIsNeverASeparator) {
-  testing::ScratchFolder folder;
-  ASSERT_TRUE(::CreateDirectoryA(kTable.c_str(), nullptr));
-  HANDLE file = ::CreateFileA((kTable + "\\a.jpg").c_str(), GENERIC_WRITE, 0,
+  test::ScratchFolder folder;
+  ASSERT_TRUE(::CreateDirectoryA(TABLE.c_str(), nullptr));
+  HANDLE file = ::CreateFileA((TABLE + "\\a.jpg").c_str(), GENERIC_WRITE, 0,
                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -48,17 +48,17 @@ TEST_F(CodePage932, TrailByteIsNeverASeparator) {
 
   const PathStyle& style = native_path_style();
   FileSystem& fs = disk_file_system();
-  EXPECT_EQ(classify_path(style, fs, kTable), 1);
-  EXPECT_EQ(classify_path(style, fs, kTable + "\\a.jpg"), 0);
-  const std::string pattern = make_search_pattern(style, fs, kTable, "*.jpg");
-  EXPECT_EQ(pattern, kTable + "\\*.jpg");
+  EXPECT_EQ(classify_path(style, fs, TABLE), 1);
+  EXPECT_EQ(classify_path(style, fs, TABLE + "\\a.jpg"), 0);
+  const std::string pattern = make_search_pattern(style, fs, TABLE, "*.jpg");
+  EXPECT_EQ(pattern, TABLE + "\\*.jpg");
   std::vector<std::string> found;
   fs.search(pattern, [&](const DirectoryEntry& entry) {
     found.push_back(join_dir_and_name(style, pattern, entry.name));
     return true;
   });
-  EXPECT_EQ(found, std::vector<std::string>{kTable + "\\a.jpg"});
-  EXPECT_TRUE(InputFile::open(found.front()));
+  EXPECT_EQ(found, std::vector<std::string>{TABLE + "\\a.jpg"});
+  EXPECT_TRUE(disk_file_system().open_file(found.front()));
 }
 
 }  // namespace

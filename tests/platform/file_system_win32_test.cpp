@@ -33,7 +33,7 @@ class FileSystemWin32 : public ::testing::Test {
     folder_.write("photos\\B.JPG", "b");
     folder_.write("photos\\c.txt", "c");
   }
-  testing::ScratchFolder folder_;
+  test::ScratchFolder folder_;
   FileSystem& fs_ = disk_file_system();
 };
 

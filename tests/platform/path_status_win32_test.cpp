@@ -22,7 +22,7 @@ std::string unused_drive_root() {
 }
 
 TEST(PathStatusWin32, ClassifiesDrivePathsAndSeparators) {
-  testing::ScratchFolder folder;
+  test::ScratchFolder folder;
   folder.make_folder("photos\\sub");
   folder.write("photos\\a.jpg", "a");
   const std::string full = folder.text();  // e.g. Z:\...\tmp\ostrel-1-0

@@ -49,7 +49,7 @@ class PosixSearch : public ::testing::Test {
     return found;
   }
 
-  testing::TempDir root_dir_;
+  test::TempDir root_dir_;
   const fs::path& root_ = root_dir_.path();
 };
 

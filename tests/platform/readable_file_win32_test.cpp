@@ -12,7 +12,7 @@
 namespace ostrel {
 namespace {
 
-std::string read_string(const InputFile& file, std::uint64_t offset,
+std::string read_string(const ReadableFile& file, std::uint64_t offset,
                         std::size_t size) {
   std::string bytes(size, '\0');
   bytes.resize(file.read_at(
@@ -20,10 +20,10 @@ std::string read_string(const InputFile& file, std::uint64_t offset,
   return bytes;
 }
 
-TEST(InputFileWin32, ReadsAtOffsetsUpToTheEnd) {
-  testing::ScratchFolder folder;
+TEST(ReadableFileWin32, ReadsAtOffsetsUpToTheEnd) {
+  test::ScratchFolder folder;
   folder.write("a.jpg", "0123456789");
-  auto file = InputFile::open("a.jpg");
+  auto file = disk_file_system().open_file("a.jpg");
   ASSERT_TRUE(file);
   EXPECT_EQ(file->size(), 10u);
   EXPECT_EQ(read_string(*file, 0, 4), "0123");
@@ -36,8 +36,8 @@ TEST(InputFileWin32, ReadsAtOffsetsUpToTheEnd) {
   EXPECT_EQ(read_string(*file, 2, 2), "23");
 }
 
-TEST(InputFileWin32, OpensOnlyExistingDiskFiles) {
-  testing::ScratchFolder folder;
+TEST(ReadableFileWin32, OpensOnlyExistingDiskFiles) {
+  test::ScratchFolder folder;
   folder.make_folder("photos");
   folder.write("photos\\a.jpg", "x");
   const std::string full = folder.text() + "\\photos\\a.jpg";
@@ -60,18 +60,19 @@ TEST(InputFileWin32, OpensOnlyExistingDiskFiles) {
       {"con.jpg", false},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(InputFile::open(c.path).has_value(), c.opens) << c.path;
+    EXPECT_EQ(disk_file_system().open_file(c.path) != nullptr, c.opens)
+        << c.path;
 }
 
-TEST(InputFileWin32, DeniesNobodyReadingOrWriting) {
-  testing::ScratchFolder folder;
+TEST(ReadableFileWin32, DeniesNobodyReadingOrWriting) {
+  test::ScratchFolder folder;
   folder.write("a.jpg", "abcd");
   // A writer that shares its file with readers and writers is no obstacle.
   HANDLE writer = ::CreateFileA("a.jpg", GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-  auto file = InputFile::open("a.jpg");
+  auto file = disk_file_system().open_file("a.jpg");
   EXPECT_TRUE(file);
   // ...and an open file does not keep a new writer out.
   HANDLE second = ::CreateFileA("a.jpg", GENERIC_READ | GENERIC_WRITE,
@@ -82,12 +83,12 @@ TEST(InputFileWin32, DeniesNobodyReadingOrWriting) {
   ::CloseHandle(writer);
 }
 
-TEST(InputFileWin32, ThreadsReadOneFileAtTheirOwnOffsets) {
-  testing::ScratchFolder folder;
+TEST(ReadableFileWin32, ThreadsReadOneFileAtTheirOwnOffsets) {
+  test::ScratchFolder folder;
   std::string bytes;
   for (int i = 0; i < 4096; ++i) bytes += static_cast<char>(i * 7 % 251);
   folder.write("a.jpg", bytes);
-  auto file = InputFile::open("a.jpg");
+  auto file = disk_file_system().open_file("a.jpg");
   ASSERT_TRUE(file);
   std::vector<int> mismatches(4, 0);
   std::vector<std::thread> readers;
@@ -101,16 +102,6 @@ TEST(InputFileWin32, ThreadsReadOneFileAtTheirOwnOffsets) {
     });
   for (std::thread& reader : readers) reader.join();
   EXPECT_EQ(mismatches, std::vector<int>(4, 0));
-}
-
-TEST(InputFileWin32, MovedFileKeepsItsHandle) {
-  testing::ScratchFolder folder;
-  folder.write("a.jpg", "abc");
-  auto file = InputFile::open("a.jpg");
-  ASSERT_TRUE(file);
-  InputFile moved = std::move(*file);
-  EXPECT_EQ(read_string(moved, 1, 2), "bc");
-  EXPECT_EQ(moved.size(), 3u);
 }
 
 }  // namespace

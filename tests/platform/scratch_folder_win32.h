@@ -10,7 +10,7 @@
 #include "support/jpeg_writer.h"
 #include "support/temp_dir.h"
 
-namespace ostrel::testing {
+namespace ostrel::test {
 
 class ScratchFolder {
  public:
@@ -40,4 +40,4 @@ class ScratchFolder {
   std::string previous_;
 };
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::test

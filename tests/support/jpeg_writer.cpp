@@ -5,14 +5,14 @@
 #include <stdexcept>
 #include <string_view>
 
-namespace ostrel::testing {
+namespace ostrel::test {
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-constexpr std::size_t max_segment_body = 65533;
-constexpr std::size_t max_whole_scan = 64 * 1024;
-constexpr std::size_t cut_scan = 64;
+constexpr std::size_t MAX_SEGMENT_BODY = 65533;
+constexpr std::size_t MAX_WHOLE_SCAN = 64 * 1024;
+constexpr std::size_t CUT_SCAN = 64;
 
 void put8(Bytes& out, unsigned value) {
   out.push_back(static_cast<unsigned char>(value));
@@ -42,7 +42,7 @@ void put_text(Bytes& out, std::string_view text) {
 void put_marker(Bytes& out, unsigned code) { put16(out, 0xFF00 | code); }
 
 void put_segment(Bytes& out, unsigned code, const Bytes& body) {
-  if (body.size() > max_segment_body)
+  if (body.size() > MAX_SEGMENT_BODY)
     throw std::invalid_argument("JPEG segment body too long");
   put_marker(out, code);
   put16(out, static_cast<unsigned>(body.size() + 2));
@@ -69,9 +69,9 @@ Bytes jfif_body() {
 // TIFF structure, little-endian: IFD0 with the orientation, IFD1 describing
 // the JPEG thumbnail that follows it.
 Bytes exif_body(const Bytes& thumbnail) {
-  constexpr std::uint32_t ifd0 = 8;
-  constexpr std::uint32_t ifd1 = ifd0 + 2 + 12 + 4;
-  constexpr std::uint32_t thumbnail_at = ifd1 + 2 + 3 * 12 + 4;
+  constexpr std::uint32_t IFD0 = 8;
+  constexpr std::uint32_t IFD1 = IFD0 + 2 + 12 + 4;
+  constexpr std::uint32_t THUMBNAIL_AT = IFD1 + 2 + 3 * 12 + 4;
   auto entry = [](Bytes& out, unsigned tag, unsigned type, std::uint32_t value) {
     put16_le(out, tag);
     put16_le(out, type);
@@ -87,13 +87,13 @@ Bytes exif_body(const Bytes& thumbnail) {
   put_text(body, std::string_view("Exif\0\0", 6));
   put_text(body, "II");
   put16_le(body, 42);
-  put32_le(body, ifd0);
+  put32_le(body, IFD0);
   put16_le(body, 1);
   entry(body, 0x0112, 3, 1);  // Orientation: top-left
-  put32_le(body, ifd1);
+  put32_le(body, IFD1);
   put16_le(body, 3);
   entry(body, 0x0103, 3, 6);  // Compression: JPEG
-  entry(body, 0x0201, 4, thumbnail_at);
+  entry(body, 0x0201, 4, THUMBNAIL_AT);
   entry(body, 0x0202, 4, static_cast<std::uint32_t>(thumbnail.size()));
   put32_le(body, 0);
   body.insert(body.end(), thumbnail.begin(), thumbnail.end());
@@ -177,8 +177,8 @@ Bytes entropy_data(const JpegWriterOptions& options) {
                                                                : 2 * blocks;
   std::uint64_t whole = (bits + 7) / 8;
   std::size_t size = options.entropy_size;
-  if (size == JpegWriterOptions::whole_image)
-    size = whole <= max_whole_scan ? static_cast<std::size_t>(whole) : cut_scan;
+  if (size == JpegWriterOptions::WHOLE_IMAGE)
+    size = whole <= MAX_WHOLE_SCAN ? static_cast<std::size_t>(whole) : CUT_SCAN;
   Bytes data(size, 0);
   if (size == whole && bits % 8 != 0)
     data.back() = static_cast<unsigned char>((1u << (8 - bits % 8)) - 1);
@@ -241,4 +241,4 @@ void write_file(const std::filesystem::path& path, const Bytes& bytes) {
   if (!file) throw std::runtime_error("cannot write " + path.string());
 }
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::test

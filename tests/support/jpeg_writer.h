@@ -10,7 +10,7 @@
 #include <limits>
 #include <vector>
 
-namespace ostrel::testing {
+namespace ostrel::test {
 
 enum class FrameKind {
   baseline,     // SOF0
@@ -38,12 +38,12 @@ struct JpegWriterOptions {
   std::vector<std::size_t> comments;
   bool tables = true;  // DQT before the frame header, DHT after it
   bool scan = true;    // SOS and entropy-coded data
-  // Bytes of entropy-coded data; `whole_image` gives the real scan when that
+  // Bytes of entropy-coded data; `WHOLE_IMAGE` gives the real scan when that
   // is at most 64 KiB and 64 bytes otherwise (the file is then not
   // decodable, which the probe never notices).
-  static constexpr std::size_t whole_image =
+  static constexpr std::size_t WHOLE_IMAGE =
       std::numeric_limits<std::size_t>::max();
-  std::size_t entropy_size = whole_image;
+  std::size_t entropy_size = WHOLE_IMAGE;
   bool eoi = true;
   // Bytes of other data before the stream; the first of them is never 0xFF.
   std::size_t leading_bytes = 0;
@@ -54,9 +54,9 @@ struct JpegWriterOptions {
 struct JpegImage {
   std::vector<unsigned char> bytes;
   // Offset of the main frame header's marker, counted before any cut;
-  // npos without one.
-  static constexpr std::size_t npos = std::numeric_limits<std::size_t>::max();
-  std::size_t frame_offset = npos;
+  // NPOS without one.
+  static constexpr std::size_t NPOS = std::numeric_limits<std::size_t>::max();
+  std::size_t frame_offset = NPOS;
 };
 
 JpegImage make_jpeg(const JpegWriterOptions& options);
@@ -65,4 +65,4 @@ JpegImage make_jpeg(const JpegWriterOptions& options);
 void write_file(const std::filesystem::path& path,
                 const std::vector<unsigned char>& bytes);
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::test

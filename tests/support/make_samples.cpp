@@ -9,10 +9,10 @@
 int main(int argc, char** argv) {
   std::filesystem::path directory = argc > 1 ? argv[1] : "samples";
   try {
-    for (const auto& sample : ostrel::testing::shipped_samples()) {
+    for (const auto& sample : ostrel::test::shipped_samples()) {
       std::filesystem::path path = directory / sample.name;
       std::filesystem::create_directories(path.parent_path());
-      ostrel::testing::write_file(path, sample.bytes);
+      ostrel::test::write_file(path, sample.bytes);
       std::printf("%s %zu\n", path.string().c_str(), sample.bytes.size());
     }
   } catch (const std::exception& error) {

@@ -1,38 +1,20 @@
 #include "support/memory_fs.h"
 
-#include <new>
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/wildcard.h"
 
-namespace ostrel::testing {
+namespace ostrel::test {
 namespace {
-
-bool is_separator(char byte) { return byte == '\\' || byte == '/'; }
-
-char fold(char byte) {
-  return byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte + 0x20) : byte;
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (fold(a[i]) != fold(b[i])) return false;
-  return true;
-}
-
-// Splits after the last separator: the directory part keeps it.
-std::pair<std::string_view, std::string_view> split_last(
-    std::string_view path) {
-  std::size_t cut = 0;
-  for (std::size_t i = 0; i < path.size(); ++i)
-    if (is_separator(path[i])) cut = i + 1;
-  return {path.substr(0, cut), path.substr(cut)};
-}
 
 // The component of a path that begins at `start`; `start` moves on to the
 // one after it.
-std::string_view next_component(std::string_view path, std::size_t& start) {
+template <typename IsSeparator>
+std::string_view next_component(std::string_view path, std::size_t& start,
+                                IsSeparator is_separator) {
   std::size_t end = start;
   while (end < path.size() && !is_separator(path[end])) ++end;
   std::string_view name = path.substr(start, end - start);
@@ -42,20 +24,61 @@ std::string_view next_component(std::string_view path, std::size_t& start) {
 
 }  // namespace
 
-MemoryFileSystem::MemoryFileSystem() : root_(new_node(true, nullptr)) {}
+MemoryFile::MemoryFile(std::shared_ptr<const Bytes> bytes,
+                       std::atomic<int>* open_count)
+    : bytes_(std::move(bytes)), open_count_(open_count) {}
 
-MemoryFileSystem::Node* MemoryFileSystem::new_node(bool is_directory,
-                                                   Node* parent) {
+MemoryFile::MemoryFile(Bytes bytes)
+    : MemoryFile(std::make_shared<const Bytes>(std::move(bytes))) {}
+
+MemoryFile::~MemoryFile() {
+  if (open_count_) --*open_count_;
+}
+
+std::size_t MemoryFile::read_at(std::uint64_t offset, unsigned char* buffer,
+                                std::size_t size) const {
+  if (offset >= bytes_->size()) return 0;
+  auto start = static_cast<std::size_t>(offset);
+  std::size_t count = std::min(size, bytes_->size() - start);
+  if (count > 0) std::memcpy(buffer, bytes_->data() + start, count);
+  return count;
+}
+
+MemoryFileSystem::MemoryFileSystem(PathRules rules)
+    : rules_(rules), root_(new_node(Kind::directory)) {}
+
+bool MemoryFileSystem::is_separator(char byte) const {
+  return byte == '/' || (rules_ == PathRules::windows && byte == '\\');
+}
+
+bool MemoryFileSystem::same_name(std::string_view a,
+                                 std::string_view b) const {
+  if (rules_ == PathRules::posix) return a == b;
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return fold_case(x) == fold_case(y);
+         });
+}
+
+// Splits after the last separator: the directory part keeps it.
+std::pair<std::string_view, std::string_view> MemoryFileSystem::split_last(
+    std::string_view path) const {
+  std::size_t cut = 0;
+  for (std::size_t i = 0; i < path.size(); ++i)
+    if (is_separator(path[i])) cut = i + 1;
+  return {path.substr(0, cut), path.substr(cut)};
+}
+
+MemoryFileSystem::Node* MemoryFileSystem::new_node(Kind kind) {
   nodes_.push_back(std::make_unique<Node>());
   Node* node = nodes_.back().get();
-  node->is_directory = is_directory;
+  node->kind = kind;
   node->index = nodes_.size();
-  node->parent = parent;
   return node;
 }
 
-MemoryFileSystem::Node* MemoryFileSystem::find_entry(const Node& directory,
-                                                     std::string_view name) {
+MemoryFileSystem::Node* MemoryFileSystem::find_entry(
+    const Node& directory, std::string_view name) const {
   for (const Entry& entry : directory.entries)
     if (same_name(entry.name, name)) return entry.node;
   return nullptr;
@@ -64,16 +87,17 @@ MemoryFileSystem::Node* MemoryFileSystem::find_entry(const Node& directory,
 MemoryFileSystem::Node* MemoryFileSystem::make_directories(
     std::string_view path) {
   Node* directory = root_;
-  std::size_t start = 0;
-  while (start < path.size()) {
-    std::string_view name = next_component(path, start);
-    if (name.empty()) continue;
+  auto separator = [this](char byte) { return is_separator(byte); };
+  for (std::size_t start = 0; start < path.size();) {
+    std::string_view name = next_component(path, start, separator);
+    if (name.empty() || name == ".") continue;
+    if (name == "..") throw std::logic_error("no \"..\" in a path to add");
     Node* next = find_entry(*directory, name);
     if (!next) {
-      next = new_node(true, directory);
+      next = new_node(Kind::directory);
       directory->entries.push_back({std::string(name), next});
     }
-    if (!next->is_directory)
+    if (next->kind != Kind::directory)
       throw std::logic_error("a file stands where a directory is needed");
     directory = next;
   }
@@ -83,37 +107,63 @@ MemoryFileSystem::Node* MemoryFileSystem::make_directories(
 void MemoryFileSystem::add_entry(std::string_view path, Node* node) {
   auto [directory_part, name] = split_last(path);
   Node* directory = make_directories(directory_part);
-  if (name.empty() || find_entry(*directory, name))
+  if (name.empty() || name == "." || name == ".." ||
+      find_entry(*directory, name))
     throw std::logic_error("bad or duplicate name");
-  if (!node) node = new_node(false, directory);
   directory->entries.push_back({std::string(name), node});
 }
 
-void MemoryFileSystem::add_file(std::string_view path) {
-  add_entry(path, nullptr);
+void MemoryFileSystem::add_file(std::string_view path, Bytes bytes) {
+  std::lock_guard lock(mutex_);
+  Node* file = new_node(Kind::file);
+  file->bytes = std::make_shared<const Bytes>(std::move(bytes));
+  add_entry(path, file);
+}
+
+void MemoryFileSystem::add_unreadable_file(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  add_entry(path, new_node(Kind::unreadable));
 }
 
 void MemoryFileSystem::add_directory(std::string_view path) {
+  std::lock_guard lock(mutex_);
   make_directories(path);
 }
 
 void MemoryFileSystem::add_link(std::string_view path,
                                 std::string_view target_directory) {
+  std::lock_guard lock(mutex_);
   Node* target = resolve(target_directory);
-  if (!target || !target->is_directory)
+  if (!target || target->kind != Kind::directory)
     throw std::logic_error("a link must name a directory");
   add_entry(path, target);
+}
+
+void MemoryFileSystem::set_lookup(std::string text,
+                                  std::optional<bool> is_directory) {
+  std::lock_guard lock(mutex_);
+  lookups_[std::move(text)] = is_directory;
+}
+
+void MemoryFileSystem::set_full_path(std::string text, std::string full_path) {
+  std::lock_guard lock(mutex_);
+  full_paths_[std::move(text)] = std::move(full_path);
+}
+
+void MemoryFileSystem::set_drive_type(std::string full_path, unsigned type) {
+  std::lock_guard lock(mutex_);
+  drive_types_[std::move(full_path)] = type;
 }
 
 MemoryFileSystem::Node* MemoryFileSystem::resolve(std::string_view path) const {
   // ".." is resolved on the text, as Windows does, not through the parent
   // of a directory that a link leads to.
   std::vector<Node*> chain{root_};
-  std::size_t start = 0;
-  while (start < path.size()) {
-    std::string_view name = next_component(path, start);
+  auto separator = [this](char byte) { return is_separator(byte); };
+  for (std::size_t start = 0; start < path.size();) {
+    std::string_view name = next_component(path, start, separator);
     if (name.empty() || name == ".") continue;
-    if (!chain.back()->is_directory) return nullptr;
+    if (chain.back()->kind != Kind::directory) return nullptr;
     if (name == "..") {
       if (chain.size() > 1) chain.pop_back();
       continue;
@@ -122,77 +172,117 @@ MemoryFileSystem::Node* MemoryFileSystem::resolve(std::string_view path) const {
     if (!next) return nullptr;
     chain.push_back(next);
   }
+  // A trailing separator asks for a directory.
+  if (!path.empty() && is_separator(path.back()) &&
+      chain.back()->kind != Kind::directory)
+    return nullptr;
   return chain.back();
 }
 
-void MemoryFileSystem::count_call(bool is_search) {
-  ++calls_;
-  if (fail_call_in_ > 0 && --fail_call_in_ == 0) throw std::bad_alloc();
-  if (is_search && fail_search_in_ > 0 && --fail_search_in_ == 0)
-    throw std::bad_alloc();
-}
-
-bool MemoryFileSystem::search(
-    const std::string& search_text,
-    const std::function<bool(const DirectoryEntry&)>& on_entry) {
-  searches_.push_back(search_text);
-  count_call(true);
-  auto parts = split_last(search_text);
-  std::string_view last = parts.second;
-  Node* directory = resolve(parts.first);
-  if (!directory || !directory->is_directory || last.empty()) return false;
-
+bool MemoryFileSystem::search_entries(
+    const Node& directory, std::string_view last,
+    const std::function<bool(const DirectoryEntry&)>& on_entry) const {
+  bool windows = rules_ == PathRules::windows;
   if (!has_wildcard(last)) {
     if (last == "." || last == "..") {
-      on_entry(DirectoryEntry{last, true});
-      return true;
+      if (windows) on_entry(DirectoryEntry{last, true});
+      return windows;
     }
-    for (const Entry& entry : directory->entries) {
-      if (!same_name(entry.name, last)) continue;
-      on_entry(DirectoryEntry{entry.name, entry.node->is_directory});
-      return true;
-    }
-    return false;
+    Node* node = find_entry(directory, last);
+    if (!node) return false;
+    // Windows reports the stored name; POSIX, the name as asked, which is
+    // the stored one byte for byte.
+    auto stored = std::find_if(
+        directory.entries.begin(), directory.entries.end(),
+        [node](const Entry& entry) { return entry.node == node; });
+    on_entry(DirectoryEntry{stored->name, node->kind == Kind::directory});
+    return true;
   }
-
   bool found = false;
   auto report = [&](std::string_view name, bool is_directory) {
     if (!wildcard_match(last, name)) return true;
     found = true;
     return on_entry(DirectoryEntry{name, is_directory});
   };
-  if (directory != root_ && (!report(".", true) || !report("..", true)))
+  if (windows && &directory != root_ &&
+      (!report(".", true) || !report("..", true)))
     return true;
-  for (const Entry& entry : directory->entries)
-    if (!report(entry.name, entry.node->is_directory)) break;
+  for (const Entry& entry : directory.entries)
+    if (!report(entry.name, entry.node->kind == Kind::directory)) break;
+  return found;
+}
+
+bool MemoryFileSystem::search(
+    const std::string& search_text,
+    const std::function<bool(const DirectoryEntry&)>& on_entry) {
+  before(Call::search, search_text);
+  bool found = false;
+  {
+    std::lock_guard lock(mutex_);
+    auto [directory_part, last] = split_last(search_text);
+    Node* directory = resolve(directory_part);
+    if (directory && directory->kind == Kind::directory && !last.empty())
+      found = search_entries(*directory, last, on_entry);
+  }
+  after_search(search_text);
   return found;
 }
 
 std::optional<bool> MemoryFileSystem::lookup(const std::string& text) {
-  count_call(false);
-  // The search finds no entry for a text that ends in a separator.
-  if (text.empty() || is_separator(text.back())) return std::nullopt;
+  before(Call::lookup, text);
+  std::lock_guard lock(mutex_);
+  if (auto answer = lookups_.find(text); answer != lookups_.end())
+    return answer->second;
+  // Windows finds no entry for a text that ends in a separator.
+  if (text.empty() ||
+      (rules_ == PathRules::windows && is_separator(text.back())))
+    return std::nullopt;
   Node* node = resolve(text);
   if (!node) return std::nullopt;
-  return node->is_directory;
+  return node->kind == Kind::directory;
 }
 
-std::optional<std::string> MemoryFileSystem::full_path(const std::string&) {
-  count_call(false);
-  return std::nullopt;
+std::optional<std::string> MemoryFileSystem::full_path(
+    const std::string& text) {
+  before(Call::full_path, text);
+  std::lock_guard lock(mutex_);
+  auto full = full_paths_.find(text);
+  if (full == full_paths_.end()) return std::nullopt;
+  return full->second;
 }
 
-unsigned MemoryFileSystem::drive_type(const std::string&) {
-  count_call(false);
-  return 0;
+unsigned MemoryFileSystem::drive_type(const std::string& full_path) {
+  before(Call::drive_type, full_path);
+  std::lock_guard lock(mutex_);
+  auto type = drive_types_.find(full_path);
+  return type == drive_types_.end() ? DRIVE_TYPE_UNKNOWN : type->second;
 }
 
 std::optional<DirectoryId> MemoryFileSystem::directory_id(
     const std::string& text) {
-  count_call(false);
+  before(Call::directory_id, text);
+  std::lock_guard lock(mutex_);
   Node* node = resolve(text);
-  if (!node || !node->is_directory) return std::nullopt;
+  if (!node || node->kind != Kind::directory) return std::nullopt;
   return DirectoryId{0, node->index};
 }
 
-}  // namespace ostrel::testing
+std::unique_ptr<ReadableFile> MemoryFileSystem::open_file(
+    const std::string& path) {
+  before(Call::open_file, path);
+  std::shared_ptr<const Bytes> bytes;
+  {
+    std::lock_guard lock(mutex_);
+    Node* node = resolve(path);
+    if (!node || node->kind != Kind::file) return nullptr;
+    bytes = node->bytes;
+  }
+  auto file = std::make_unique<MemoryFile>(std::move(bytes), &open_files_);
+  int open = ++open_files_;
+  int most = most_open_files_.load();
+  while (open > most && !most_open_files_.compare_exchange_weak(most, open)) {
+  }
+  return file;
+}
+
+}  // namespace ostrel::test

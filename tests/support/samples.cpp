@@ -2,7 +2,7 @@
 
 #include "support/jpeg_writer.h"
 
-namespace ostrel::testing {
+namespace ostrel::test {
 namespace {
 
 Sample sample(std::string name, const JpegWriterOptions& options) {
@@ -46,4 +46,4 @@ std::vector<Sample> shipped_samples() {
   };
 }
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::test

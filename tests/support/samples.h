@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace ostrel::testing {
+namespace ostrel::test {
 
 struct Sample {
   std::string name;  // relative to samples/, with '/' between parts
@@ -17,4 +17,4 @@ struct Sample {
 
 std::vector<Sample> shipped_samples();
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::test

@@ -5,7 +5,7 @@
 #include <string>
 #include <system_error>
 
-namespace ostrel::testing {
+namespace ostrel::test {
 
 TempDir::TempDir() {
   std::random_device seed;
@@ -28,4 +28,4 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::test

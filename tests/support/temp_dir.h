@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-namespace ostrel::testing {
+namespace ostrel::test {
 
 class TempDir {
  public:
@@ -22,4 +22,4 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::test

@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-namespace ostrel::testing {
+namespace ostrel::test {
 namespace {
 
-constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 bool make_file(int directory, const std::string& file) {
   int fd = ::openat(directory, file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC,
@@ -60,10 +60,10 @@ bool clear_files(int directory, std::string& subdirectory) {
 
 bool make_chain(const std::string& parent, int depth, const std::string& name,
                 const std::string& file) {
-  int fd = ::open(parent.c_str(), kDirectoryFlags);
+  int fd = ::open(parent.c_str(), DIRECTORY_FLAGS);
   for (int level = 0; fd >= 0 && level < depth; ++level) {
     if (!make_file(fd, file) || ::mkdirat(fd, name.c_str(), 0755) != 0) break;
-    int next = ::openat(fd, name.c_str(), kDirectoryFlags);
+    int next = ::openat(fd, name.c_str(), DIRECTORY_FLAGS);
     ::close(fd);
     fd = next;
   }
@@ -71,7 +71,7 @@ bool make_chain(const std::string& parent, int depth, const std::string& name,
 }
 
 bool remove_tree(const std::string& path) {
-  int fd = ::open(path.c_str(), kDirectoryFlags);
+  int fd = ::open(path.c_str(), DIRECTORY_FLAGS);
   if (fd < 0) return false;
   // The names on the way down from `path`: the stack the removal climbs.
   std::vector<std::string> way_down;
@@ -79,13 +79,13 @@ bool remove_tree(const std::string& path) {
   while (fd >= 0 && clear_files(fd, subdirectory)) {
     int next = -1;
     if (!subdirectory.empty()) {
-      next = ::openat(fd, subdirectory.c_str(), kDirectoryFlags);
+      next = ::openat(fd, subdirectory.c_str(), DIRECTORY_FLAGS);
       if (next >= 0) way_down.push_back(subdirectory);
     } else if (way_down.empty()) {
       ::close(fd);
       return ::rmdir(path.c_str()) == 0;
     } else {
-      next = ::openat(fd, "..", kDirectoryFlags & ~O_NOFOLLOW);
+      next = ::openat(fd, "..", DIRECTORY_FLAGS & ~O_NOFOLLOW);
       if (next >= 0 &&
           ::unlinkat(next, way_down.back().c_str(), AT_REMOVEDIR) != 0) {
         ::close(next);
@@ -100,4 +100,4 @@ bool remove_tree(const std::string& path) {
   return false;
 }
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::test

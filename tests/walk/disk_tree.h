@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace ostrel::testing {
+namespace ostrel::test {
 
 // Makes `depth` directories named `name`, each inside the one before, the
 // first inside `parent`; `parent` and each of them but the last hold an
@@ -16,4 +16,4 @@ bool make_chain(const std::string& parent, int depth, const std::string& name,
 // and with two descriptors open at most. Links are removed, never followed.
 bool remove_tree(const std::string& path);
 
-}  // namespace ostrel::testing
+}  // namespace ostrel::test

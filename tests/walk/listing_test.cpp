@@ -10,7 +10,7 @@
 namespace ostrel {
 namespace {
 
-using testing::MemoryFileSystem;
+using test::MemoryFileSystem;
 using Texts = std::vector<std::string>;
 
 Texts texts_of(const NameList& list) {
@@ -68,7 +68,7 @@ TEST_F(Listing, SortsInNameOrder) {
   for (const char* name :
        {"b.jpg", "_x.jpg", "A.jpg", "a1.jpg", "img10.jpg", "img9.jpg"})
     fs_.add_file(std::string("p\\") + name);
-  auto list = list_files(style_, fs_, "p\\*.jpg", true);
+  auto list = list_files(style_, fs_, "p\\*.jpg");
   ASSERT_TRUE(list);
   EXPECT_EQ(texts_of(*list),
             (Texts{"p\\_x.jpg", "p\\A.jpg", "p\\a1.jpg", "p\\b.jpg",
@@ -78,17 +78,9 @@ TEST_F(Listing, SortsInNameOrder) {
 TEST(NameList, OrderOfCaseTwinsDoesNotDependOnTheSearch) {
   for (Texts search_order : {Texts{"a.jpg", "B.jpg", "A.jpg", "b.jpg"},
                              Texts{"b.jpg", "A.jpg", "B.jpg", "a.jpg"}}) {
-    NameList list(std::move(search_order), true);
+    NameList list(std::move(search_order));
     EXPECT_EQ(texts_of(list), (Texts{"A.jpg", "a.jpg", "B.jpg", "b.jpg"}));
   }
-}
-
-TEST_F(Listing, UnsortedComesInReverseSearchOrder) {
-  for (const char* name : {"b.jpg", "c.jpg", "a.jpg"})
-    fs_.add_file(std::string("p\\") + name);
-  auto list = list_files(style_, fs_, "p\\*.jpg", false);
-  ASSERT_TRUE(list);
-  EXPECT_EQ(texts_of(*list), (Texts{"p\\a.jpg", "p\\c.jpg", "p\\b.jpg"}));
 }
 
 TEST_F(Listing, FilesAndDirectoriesAreListedApart) {
@@ -97,8 +89,8 @@ TEST_F(Listing, FilesAndDirectoriesAreListedApart) {
   fs_.add_directory("p\\...");
   fs_.add_file("p\\.hidden");
   fs_.add_directory("p\\.hdir");
-  auto files = list_files(style_, fs_, "p\\*", true);
-  auto directories = list_matches(style_, fs_, "p\\*", true, true);
+  auto files = list_files(style_, fs_, "p\\*");
+  auto directories = list_matches(style_, fs_, "p\\*", true);
   ASSERT_TRUE(files && directories);
   EXPECT_EQ(texts_of(*files), (Texts{"p\\.hidden", "p\\a.jpg"}));
   // The search reports "." and ".." too; they are never listed.
@@ -112,25 +104,25 @@ TEST_F(Listing, NothingMatchingGivesAnEmptyListing) {
   const char* patterns[] = {"p\\*.jpg", "nosuch\\*.jpg", "p\\b.txt",
                             "p\\a.txt\\"};
   for (const char* pattern : patterns) {
-    auto list = list_files(style_, fs_, pattern, true);
+    auto list = list_files(style_, fs_, pattern);
     ASSERT_TRUE(list) << pattern;
     EXPECT_TRUE(list->empty()) << pattern;
   }
-  auto directories = list_matches(style_, fs_, "q\\*.*", true, true);
+  auto directories = list_matches(style_, fs_, "q\\*.*", true);
   ASSERT_TRUE(directories);
   EXPECT_TRUE(directories->empty());
 }
 
 TEST_F(Listing, KeepsThePatternsDirectoryAndTheStoredName) {
   fs_.add_file("Photos\\IMG.jpg");
-  auto list = list_files(style_, fs_, "PHOTOS/img.JPG", true);
+  auto list = list_files(style_, fs_, "PHOTOS/img.JPG");
   ASSERT_TRUE(list);
   EXPECT_EQ(texts_of(*list), (Texts{"PHOTOS/IMG.jpg"}));
 }
 
 TEST_F(Listing, ADirectoryPatternListsItsEntries) {
   fs_.add_file("p\\a.jpg");
-  auto list = list_files(style_, fs_, "p", true);
+  auto list = list_files(style_, fs_, "p");
   ASSERT_TRUE(list);
   EXPECT_EQ(texts_of(*list), (Texts{"p\\a.jpg"}));
 }
@@ -138,17 +130,16 @@ TEST_F(Listing, ADirectoryPatternListsItsEntries) {
 TEST_F(Listing, RunningOutOfMemoryGivesNoListing) {
   fs_.add_file("p\\a.jpg");
   fs_.fail_search(1);
-  EXPECT_FALSE(list_files(style_, fs_, "p\\*.jpg", true));
+  EXPECT_FALSE(list_files(style_, fs_, "p\\*.jpg"));
   // A failure in the pattern's classification too.
   fs_.fail_call(1);
-  EXPECT_FALSE(list_matches(style_, fs_, "p", true, true));
-  EXPECT_TRUE(list_files(style_, fs_, "p\\*.jpg", true));
+  EXPECT_FALSE(list_matches(style_, fs_, "p", true));
+  EXPECT_TRUE(list_files(style_, fs_, "p\\*.jpg"));
 }
 
 TEST(NameList, MovedListKeepsItsEntries) {
   NameList list(Texts{"long enough to live on the heap, b",
-                      "long enough to live on the heap, a"},
-                true);
+                      "long enough to live on the heap, a"});
   NameList moved = std::move(list);
   ASSERT_EQ(moved.count(), 2u);
   EXPECT_EQ(moved[0], "long enough to live on the heap, a");

@@ -24,7 +24,7 @@ class PathOnDisk : public ::testing::Test {
     std::filesystem::create_directory_symlink(dir_ / "photos", dir_ / "link");
   }
 
-  testing::TempDir dir_;
+  test::TempDir dir_;
   const std::string root_ = dir_.path().string();
 };
 

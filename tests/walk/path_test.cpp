@@ -2,89 +2,65 @@
 // against an in-memory file system.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
+#include "support/memory_fs.h"
 #include "walk/path.h"
 
 namespace ostrel {
 namespace {
 
-// Answers lookups of exact texts, as the Windows directory search does: a
-// text that ends in a separator finds nothing unless it is listed itself.
-class FakeFileSystem final : public FileSystem {
- public:
-  std::map<std::string, bool> entries;  // text -> is a directory
-  std::map<std::string, std::string> full_paths;
-  std::map<std::string, unsigned> drive_types;
-  std::vector<std::string> looked_up;
+using test::MemoryFileSystem;
+using test::PathRules;
 
-  bool search(const std::string&,
-              const std::function<bool(const DirectoryEntry&)>&) override {
-    return false;
-  }
-  std::optional<bool> lookup(const std::string& text) override {
-    looked_up.push_back(text);
-    auto it = entries.find(text);
-    if (it == entries.end()) return std::nullopt;
-    return it->second;
-  }
-  std::optional<std::string> full_path(const std::string& text) override {
-    auto it = full_paths.find(text);
-    if (it == full_paths.end()) return std::nullopt;
-    return it->second;
-  }
-  unsigned drive_type(const std::string& full) override {
-    auto it = drive_types.find(full);
-    return it == drive_types.end() ? 1 : it->second;
-  }
-  std::optional<DirectoryId> directory_id(const std::string&) override {
-    return std::nullopt;
-  }
-};
+const std::string LONG_SHARE = "\\\\server\\" + std::string(300, 's') + "\\";
 
-const std::string kLongShare = "\\\\server\\" + std::string(300, 's') + "\\";
-
-FakeFileSystem windows_disk() {
-  FakeFileSystem fs;
-  fs.entries = {{".", true},          {"..", true},
-                {"photos", true},     {"a.jpg", false},
-                {"sub", true},        {"sub\\a.jpg", false},
-                {"D:", true},         {"E:", true},
-                {"photos\\*.jpg", false},
-                {"C:/", false},       {"/", false},
-                {"\x95", true},       {"\x95?", false}};
-  fs.full_paths = {{"D:/", "D:\\"},
-                   {"D:\\", "D:\\"},
-                   {"D:\\\\", "D:\\"},
-                   {"E:/", "E:\\"},
-                   {"a.jpg\\", "C:\\work\\a.jpg\\"},
-                   {"\\\\server\\share\\", "\\\\server\\share\\"},
-                   {"\\\\server\\share", "\\\\server\\share"},
-                   {"\\\\server\\gone\\", "\\\\server\\gone\\"},
-                   {kLongShare, kLongShare}};
-  fs.drive_types = {{"C:\\work\\a.jpg\\", 3},
-                    {"D:\\", 3},
-                    {"E:\\", 1},
-                    {"\\\\server\\share\\", 4},
-                    {"\\\\server\\share", 4},
-                    {"\\\\server\\gone\\", 0},
-                    {kLongShare, 4}};
-  return fs;
+// The current directory holds photos (with a file named `*.jpg`), a.jpg and
+// sub (with a.jpg); drive D and the share \\server\share exist, drive E and
+// the share \\server\gone do not.
+void windows_disk(MemoryFileSystem& fs) {
+  for (const char* directory : {"photos", "sub", "\x95"})
+    fs.add_directory(directory);
+  for (const char* file : {"a.jpg", "sub\\a.jpg", "photos\\*.jpg", "\x95?"})
+    fs.add_file(file);
+  // Roots that the lookup finds without their directory attribute.
+  fs.set_lookup("C:/", false);
+  fs.set_lookup("/", false);
+  const std::pair<const char*, std::string> full_paths[] = {
+      {"D:/", "D:\\"},
+      {"D:\\", "D:\\"},
+      {"D:\\\\", "D:\\"},
+      {"E:/", "E:\\"},
+      {"a.jpg\\", "C:\\work\\a.jpg\\"},
+      {"\\\\server\\share\\", "\\\\server\\share\\"},
+      {"\\\\server\\share", "\\\\server\\share"},
+      {"\\\\server\\gone\\", "\\\\server\\gone\\"},
+      {LONG_SHARE.c_str(), LONG_SHARE}};
+  for (const auto& [text, full] : full_paths) fs.set_full_path(text, full);
+  const std::pair<std::string, unsigned> drive_types[] = {
+      {"C:\\work\\a.jpg\\", 3},   {"D:\\", 3},
+      {"E:\\", DRIVE_TYPE_NO_ROOT}, {"\\\\server\\share\\", 4},
+      {"\\\\server\\share", 4},  {LONG_SHARE, 4}};
+  for (const auto& [full, type] : drive_types) fs.set_drive_type(full, type);
 }
 
-FakeFileSystem posix_disk() {
-  FakeFileSystem fs;
-  fs.entries = {{".", true},         {"..", true},
-                {"/", true},         {"photos", true},
-                {"a.jpg", false},    {"sub", true},
-                {"sub/a.jpg", false}, {"photos/*.jpg", false},
-                {"a\\", true},       {"a\\b", false}};
+// The same on POSIX, where `\` is a byte of a name: a directory `a\` and a
+// file `a\b`.
+void posix_disk(MemoryFileSystem& fs) {
+  for (const char* directory : {"photos", "sub", "a\\"})
+    fs.add_directory(directory);
+  for (const char* file : {"a.jpg", "sub/a.jpg", "photos/*.jpg", "a\\b"})
+    fs.add_file(file);
   // Never asked in POSIX style: there are no drive or share roots.
-  fs.full_paths = {{"D:/", "D:\\"}};
-  fs.drive_types = {{"D:\\", 3}};
-  return fs;
+  fs.set_full_path("D:/", "D:\\");
+  fs.set_drive_type("D:\\", 3);
+}
+
+using Fill = void (*)(MemoryFileSystem& fs);
+
+PathRules rules_of(const PathStyle& style) {
+  return style.windows ? PathRules::windows : PathRules::posix;
 }
 
 LeadByteSet code_page_932() {
@@ -101,8 +77,10 @@ struct ArgumentRow {
   std::string subdir_pattern;
 };
 
-void check_arguments(const PathStyle& style, FakeFileSystem fs,
+void check_arguments(const PathStyle& style, Fill fill,
                      const std::vector<ArgumentRow>& rows) {
+  MemoryFileSystem fs(rules_of(style));
+  fill(fs);
   for (const ArgumentRow& row : rows) {
     SCOPED_TRACE("argument \"" + row.argument + "\"");
     EXPECT_EQ(classify_path(style, fs, row.argument), row.classification);
@@ -120,7 +98,7 @@ void check_arguments(const PathStyle& style, FakeFileSystem fs,
 
 TEST(PathArguments, WindowsStyle) {
   check_arguments(
-      windows_path_style(code_page_932()), windows_disk(),
+      windows_path_style(code_page_932()), windows_disk,
       {
           {"", 1, "*.jpg", "*.*"},
           {"D:", 1, "D:*.jpg", "D:*.*"},
@@ -150,7 +128,7 @@ TEST(PathArguments, WindowsStyle) {
 }
 
 TEST(PathArguments, PosixStyle) {
-  check_arguments(posix_path_style(), posix_disk(),
+  check_arguments(posix_path_style(), posix_disk,
                   {
                       {"", 1, "*.jpg", "*.*"},
                       {"/", 1, "/*.jpg", "/*.*"},
@@ -173,11 +151,13 @@ TEST(PathArguments, PosixStyle) {
 }
 
 TEST(PathArguments, DirectoryIsListedWithSeparatorAndAllNames) {
-  FakeFileSystem fs = windows_disk();
-  EXPECT_EQ(make_listing_pattern(windows_path_style({}), fs, "photos"),
+  MemoryFileSystem windows;
+  windows_disk(windows);
+  EXPECT_EQ(make_listing_pattern(windows_path_style({}), windows, "photos"),
             "photos\\*.*");
-  fs = posix_disk();
-  EXPECT_EQ(make_listing_pattern(posix_path_style(), fs, "photos"),
+  MemoryFileSystem posix(PathRules::posix);
+  posix_disk(posix);
+  EXPECT_EQ(make_listing_pattern(posix_path_style(), posix, "photos"),
             "photos/*.*");
 }
 
@@ -185,14 +165,16 @@ TEST(PathArguments, WildcardsDrivesAndRootsNeverReachThePlatform) {
   PathStyle windows = windows_path_style(code_page_932());
   for (std::string text : {"", "D:", "D:\\", "\\", "photos\\*.jpg",
                            "D:*.jpg", "a?", "*"}) {
-    FakeFileSystem fs = windows_disk();
+    MemoryFileSystem fs;
+    windows_disk(fs);
     classify_path(windows, fs, text);
-    EXPECT_TRUE(fs.looked_up.empty()) << text;
+    EXPECT_EQ(fs.calls(), 0) << text;
   }
   for (std::string text : {"", "/", "photos/*.jpg", "a?"}) {
-    FakeFileSystem fs = posix_disk();
+    MemoryFileSystem fs(PathRules::posix);
+    posix_disk(fs);
     classify_path(posix_path_style(), fs, text);
-    EXPECT_TRUE(fs.looked_up.empty()) << text;
+    EXPECT_EQ(fs.calls(), 0) << text;
   }
 }
 
@@ -202,8 +184,10 @@ struct StatusRow {
   bool is_directory;
 };
 
-void check_status(const PathStyle& style, FakeFileSystem fs,
+void check_status(const PathStyle& style, Fill fill,
                   const std::vector<StatusRow>& rows) {
+  MemoryFileSystem fs(rules_of(style));
+  fill(fs);
   for (const StatusRow& row : rows) {
     SCOPED_TRACE("text \"" + row.text + "\"");
     PathStatus status = query_path_status(style, fs, row.text);
@@ -213,7 +197,7 @@ void check_status(const PathStyle& style, FakeFileSystem fs,
 }
 
 TEST(PathStatusQuery, WindowsStyle) {
-  check_status(windows_path_style(code_page_932()), windows_disk(),
+  check_status(windows_path_style(code_page_932()), windows_disk,
                {
                    {"D:", false, false},  // a bare drive, though listed
                    {"photos\\*.jpg", false, false},
@@ -231,23 +215,23 @@ TEST(PathStatusQuery, WindowsStyle) {
                    {"E:/", false, false},
                    {"\\\\server\\share", true, true},
                    {"\\\\server\\gone\\", false, false},
-                   {kLongShare, false, false},
+                   {LONG_SHARE, false, false},
                });
 }
 
 TEST(PathStatusQuery, DoubleByteTextUnderTheCodePage) {
   // 0x95 0x5C is one character in code page 932: no trailing separator to
   // look past; and the `?` after 0x95 is no wildcard.
-  check_status(windows_path_style(code_page_932()), windows_disk(),
+  check_status(windows_path_style(code_page_932()), windows_disk,
                {{"\x95\\", false, false},
                 {"\x95?", true, false},
                 {"a\x95", false, false}});
-  check_status(windows_path_style(single_byte_code_page()), windows_disk(),
+  check_status(windows_path_style(single_byte_code_page()), windows_disk,
                {{"\x95\\", true, true}, {"\x95?", false, false}});
 }
 
 TEST(PathStatusQuery, PosixStyleHasNoRootRescue) {
-  check_status(posix_path_style(), posix_disk(),
+  check_status(posix_path_style(), posix_disk,
                {{"D:/", false, false},
                 {"photos//", true, true},
                 {"a.jpg/", false, false},

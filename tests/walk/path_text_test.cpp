@@ -9,11 +9,11 @@
 namespace ostrel {
 namespace {
 
-const PathStyle kWindows932 =
+const PathStyle WINDOWS_932 =
     windows_path_style(lead_bytes_for_code_page(CodePageInfo{932, {}}));
-const PathStyle kWindowsSingleByte =
+const PathStyle WINDOWS_SINGLE_BYTE =
     windows_path_style(lead_bytes_for_code_page(CodePageInfo{1252, {}}));
-const PathStyle kPosix = posix_path_style();
+const PathStyle POSIX = posix_path_style();
 
 struct EditRow {
   const PathStyle* style;
@@ -24,26 +24,26 @@ struct EditRow {
 
 TEST(PathSeparators, StripAndAppend) {
   const std::vector<EditRow> rows = {
-      {&kWindows932, "a", "a", "a\\"},
-      {&kWindows932, "a\\", "a", "a\\"},
-      {&kWindows932, "a\\\\", "a\\", "a\\\\"},
-      {&kWindows932, "a/", "a/", "a/\\"},
-      {&kWindows932, "D:\\", "D:\\", "D:\\"},
-      {&kWindows932, "\\", "\\", "\\"},
-      {&kWindows932, "D:", "D:", "D:"},
-      {&kWindows932, "", "", ""},
+      {&WINDOWS_932, "a", "a", "a\\"},
+      {&WINDOWS_932, "a\\", "a", "a\\"},
+      {&WINDOWS_932, "a\\\\", "a\\", "a\\\\"},
+      {&WINDOWS_932, "a/", "a/", "a/\\"},
+      {&WINDOWS_932, "D:\\", "D:\\", "D:\\"},
+      {&WINDOWS_932, "\\", "\\", "\\"},
+      {&WINDOWS_932, "D:", "D:", "D:"},
+      {&WINDOWS_932, "", "", ""},
       // The fixed lead bytes hold under any code page.
-      {&kWindowsSingleByte, "\x95\\", "\x95\\", "\x95\\\\"},
-      {&kWindowsSingleByte, "a\x81\\\\", "a\x81\\", "a\x81\\\\"},
-      {&kWindows932, "\xFD\\", "\xFD\\", "\xFD\\\\"},
-      {&kPosix, "a", "a", "a/"},
-      {&kPosix, "a/", "a", "a/"},
-      {&kPosix, "a//", "a/", "a//"},
-      {&kPosix, "a\\", "a\\", "a\\/"},
-      {&kPosix, "/", "/", "/"},
-      {&kPosix, "", "", ""},
-      {&kPosix, "D:", "D:", "D:/"},
-      {&kPosix, "\x95/", "\x95", "\x95/"},
+      {&WINDOWS_SINGLE_BYTE, "\x95\\", "\x95\\", "\x95\\\\"},
+      {&WINDOWS_SINGLE_BYTE, "a\x81\\\\", "a\x81\\", "a\x81\\\\"},
+      {&WINDOWS_932, "\xFD\\", "\xFD\\", "\xFD\\\\"},
+      {&POSIX, "a", "a", "a/"},
+      {&POSIX, "a/", "a", "a/"},
+      {&POSIX, "a//", "a/", "a//"},
+      {&POSIX, "a\\", "a\\", "a\\/"},
+      {&POSIX, "/", "/", "/"},
+      {&POSIX, "", "", ""},
+      {&POSIX, "D:", "D:", "D:/"},
+      {&POSIX, "\x95/", "\x95", "\x95/"},
   };
   for (const EditRow& row : rows) {
     SCOPED_TRACE("text \"" + row.text + "\"");
@@ -65,12 +65,12 @@ struct ShapeRow {
 
 TEST(PathSeparators, DrivesAndRoots) {
   const std::vector<ShapeRow> rows = {
-      {&kWindows932, "D:", true, false},  {&kWindows932, "1:", true, false},
-      {&kWindows932, "D:\\", false, true}, {&kWindows932, "\\", false, true},
-      {&kWindows932, "D:/", false, false}, {&kWindows932, "/", false, false},
-      {&kWindows932, "D", false, false},  {&kWindows932, "D:x", false, false},
-      {&kPosix, "D:", false, false},      {&kPosix, "/", false, true},
-      {&kPosix, "\\", false, false},      {&kPosix, "//", false, false},
+      {&WINDOWS_932, "D:", true, false},  {&WINDOWS_932, "1:", true, false},
+      {&WINDOWS_932, "D:\\", false, true}, {&WINDOWS_932, "\\", false, true},
+      {&WINDOWS_932, "D:/", false, false}, {&WINDOWS_932, "/", false, false},
+      {&WINDOWS_932, "D", false, false},  {&WINDOWS_932, "D:x", false, false},
+      {&POSIX, "D:", false, false},      {&POSIX, "/", false, true},
+      {&POSIX, "\\", false, false},      {&POSIX, "//", false, false},
   };
   for (const ShapeRow& row : rows) {
     EXPECT_EQ(is_drive_only(*row.style, row.text), row.drive_only) << row.text;
@@ -87,27 +87,27 @@ struct SplitRow {
 TEST(PathComponents, Split) {
   const std::string long_name(300, 'n');
   const std::vector<SplitRow> rows = {
-      {&kWindows932, "D:\\dir\\name.ext", {"D:", "\\dir\\", "name", ".ext"}},
-      {&kWindows932, "dir.d\\name", {"", "dir.d\\", "name", ""}},
-      {&kWindows932, "a.b.c", {"", "", "a.b", ".c"}},
-      {&kWindows932, ".profile", {"", "", "", ".profile"}},
-      {&kWindows932, "D:", {"D:", "", "", ""}},
-      {&kWindows932, "1:x", {"1:", "", "x", ""}},
-      {&kWindows932, "a/b\\c/d.e", {"", "a/b\\c/", "d", ".e"}},
-      {&kWindows932, "\x95\\x.jpg", {"", "", "\x95\\x", ".jpg"}},
-      {&kWindowsSingleByte, "\x95\\x.jpg", {"", "\x95\\", "x", ".jpg"}},
+      {&WINDOWS_932, "D:\\dir\\name.ext", {"D:", "\\dir\\", "name", ".ext"}},
+      {&WINDOWS_932, "dir.d\\name", {"", "dir.d\\", "name", ""}},
+      {&WINDOWS_932, "a.b.c", {"", "", "a.b", ".c"}},
+      {&WINDOWS_932, ".profile", {"", "", "", ".profile"}},
+      {&WINDOWS_932, "D:", {"D:", "", "", ""}},
+      {&WINDOWS_932, "1:x", {"1:", "", "x", ""}},
+      {&WINDOWS_932, "a/b\\c/d.e", {"", "a/b\\c/", "d", ".e"}},
+      {&WINDOWS_932, "\x95\\x.jpg", {"", "", "\x95\\x", ".jpg"}},
+      {&WINDOWS_SINGLE_BYTE, "\x95\\x.jpg", {"", "\x95\\", "x", ".jpg"}},
       // 0xFD is no lead byte of code page 932.
-      {&kWindows932, "\xFD\\x", {"", "\xFD\\", "x", ""}},
-      {&kWindows932, "d\\\x95", {"", "d\\", "\x95", ""}},
-      {&kWindows932, "a.\x95", {"", "", "a", ".\x95"}},
+      {&WINDOWS_932, "\xFD\\x", {"", "\xFD\\", "x", ""}},
+      {&WINDOWS_932, "d\\\x95", {"", "d\\", "\x95", ""}},
+      {&WINDOWS_932, "a.\x95", {"", "", "a", ".\x95"}},
       // Components are never cut.
-      {&kWindows932, long_name + "\\" + long_name + "." + long_name,
+      {&WINDOWS_932, long_name + "\\" + long_name + "." + long_name,
        {"", long_name + "\\", long_name, "." + long_name}},
-      {&kPosix, "/dir/name.ext", {"", "/dir/", "name", ".ext"}},
-      {&kPosix, "a\\b", {"", "", "a\\b", ""}},
-      {&kPosix, "a.b/c", {"", "a.b/", "c", ""}},
-      {&kPosix, "D:x", {"", "", "D:x", ""}},
-      {&kPosix, "\x95/x", {"", "\x95/", "x", ""}},
+      {&POSIX, "/dir/name.ext", {"", "/dir/", "name", ".ext"}},
+      {&POSIX, "a\\b", {"", "", "a\\b", ""}},
+      {&POSIX, "a.b/c", {"", "a.b/", "c", ""}},
+      {&POSIX, "D:x", {"", "", "D:x", ""}},
+      {&POSIX, "\x95/x", {"", "\x95/", "x", ""}},
   };
   for (const SplitRow& row : rows) {
     SCOPED_TRACE("path \"" + row.path + "\"");
@@ -127,20 +127,20 @@ struct JoinRow {
 
 TEST(PathComponents, Join) {
   const std::vector<JoinRow> rows = {
-      {&kWindows932, {"D:", "dir", "name", "ext"}, "D:dir\\name.ext"},
-      {&kWindows932, {"D:", "dir", "name", ".ext"}, "D:dir\\name.ext"},
-      {&kWindows932, {"D:", "dir", "name", ""}, "D:dir\\name"},
-      {&kWindows932, {"", "dir/", "name", ""}, "dir/name"},
-      {&kWindows932, {"", "dir\\", "name", ""}, "dir\\name"},
-      {&kWindows932, {"", "", "name", "ext"}, "name.ext"},
-      {&kWindows932, {"", "\x95\\", "n", ""}, "\x95\\\\n"},
-      {&kWindowsSingleByte, {"", "\x95\\", "n", ""}, "\x95\\n"},
+      {&WINDOWS_932, {"D:", "dir", "name", "ext"}, "D:dir\\name.ext"},
+      {&WINDOWS_932, {"D:", "dir", "name", ".ext"}, "D:dir\\name.ext"},
+      {&WINDOWS_932, {"D:", "dir", "name", ""}, "D:dir\\name"},
+      {&WINDOWS_932, {"", "dir/", "name", ""}, "dir/name"},
+      {&WINDOWS_932, {"", "dir\\", "name", ""}, "dir\\name"},
+      {&WINDOWS_932, {"", "", "name", "ext"}, "name.ext"},
+      {&WINDOWS_932, {"", "\x95\\", "n", ""}, "\x95\\\\n"},
+      {&WINDOWS_SINGLE_BYTE, {"", "\x95\\", "n", ""}, "\x95\\n"},
       // A lead byte that ends the directory is a character of its own.
-      {&kWindows932, {"", "d\\\x81", "n", ""}, "d\\\x81\\n"},
-      {&kPosix, {"", "dir", "name", "ext"}, "dir/name.ext"},
-      {&kPosix, {"", "d\\", "n", ""}, "d\\/n"},
-      {&kPosix, {"", "d/", "n", ""}, "d/n"},
-      {&kPosix, {"D:", "d", "n", ""}, "d/n"},
+      {&WINDOWS_932, {"", "d\\\x81", "n", ""}, "d\\\x81\\n"},
+      {&POSIX, {"", "dir", "name", "ext"}, "dir/name.ext"},
+      {&POSIX, {"", "d\\", "n", ""}, "d\\/n"},
+      {&POSIX, {"", "d/", "n", ""}, "d/n"},
+      {&POSIX, {"D:", "d", "n", ""}, "d/n"},
   };
   for (const JoinRow& row : rows) {
     const PathParts& p = row.parts;
@@ -159,16 +159,16 @@ struct EntryRow {
 
 TEST(PathComponents, JoinDirAndName) {
   const std::vector<EntryRow> rows = {
-      {&kWindows932, "photos\\*.jpg", "a.jpg", "photos\\a.jpg"},
-      {&kWindows932, "D:*.*", "sub", "D:sub"},
-      {&kWindows932, "D:\\*.jpg", "a.jpg", "D:\\a.jpg"},
-      {&kWindows932, "a.jpg", "a.jpg", "a.jpg"},
-      {&kWindows932, "photos/*.jpg", "a.jpg", "photos/a.jpg"},
-      {&kWindows932, "p\\*.jpg", "x.y.z", "p\\x.y.z"},
-      {&kPosix, "photos/*.jpg", "a.jpg", "photos/a.jpg"},
-      {&kPosix, "a\\b", "x", "x"},
-      {&kPosix, "a.b/c", "x", "a.b/x"},
-      {&kPosix, "/*.*", "etc", "/etc"},
+      {&WINDOWS_932, "photos\\*.jpg", "a.jpg", "photos\\a.jpg"},
+      {&WINDOWS_932, "D:*.*", "sub", "D:sub"},
+      {&WINDOWS_932, "D:\\*.jpg", "a.jpg", "D:\\a.jpg"},
+      {&WINDOWS_932, "a.jpg", "a.jpg", "a.jpg"},
+      {&WINDOWS_932, "photos/*.jpg", "a.jpg", "photos/a.jpg"},
+      {&WINDOWS_932, "p\\*.jpg", "x.y.z", "p\\x.y.z"},
+      {&POSIX, "photos/*.jpg", "a.jpg", "photos/a.jpg"},
+      {&POSIX, "a\\b", "x", "x"},
+      {&POSIX, "a.b/c", "x", "a.b/x"},
+      {&POSIX, "/*.*", "etc", "/etc"},
   };
   for (const EntryRow& row : rows)
     EXPECT_EQ(join_dir_and_name(*row.style, row.search_text, row.name),
@@ -207,16 +207,16 @@ TEST(PathLeadBytes, CodePageTable) {
 
 TEST(PathLeadBytes, FixedSetAndStyles) {
   for (unsigned byte : {0x00u, 0x5Cu, 0x80u, 0xA0u, 0xDFu})
-    EXPECT_FALSE(is_dbcs_lead_byte(kWindowsSingleByte, byte)) << byte;
+    EXPECT_FALSE(is_dbcs_lead_byte(WINDOWS_SINGLE_BYTE, byte)) << byte;
   for (unsigned byte : {0x81u, 0x9Fu, 0xE0u, 0xFCu, 0xFDu, 0xFFu})
-    EXPECT_TRUE(is_dbcs_lead_byte(kWindowsSingleByte, byte)) << byte;
+    EXPECT_TRUE(is_dbcs_lead_byte(WINDOWS_SINGLE_BYTE, byte)) << byte;
   // 0xFD: a lead byte for the separator operations, not for code page 932.
-  EXPECT_TRUE(is_dbcs_lead_byte(kWindows932, 0xFD));
-  EXPECT_FALSE(kWindows932.code_page_lead_bytes[0xFD]);
-  EXPECT_TRUE(kPosix.fixed_lead_bytes.none());
-  EXPECT_TRUE(kPosix.code_page_lead_bytes.none());
-  EXPECT_EQ(kWindows932.separator(), '\\');
-  EXPECT_EQ(kPosix.separator(), '/');
+  EXPECT_TRUE(is_dbcs_lead_byte(WINDOWS_932, 0xFD));
+  EXPECT_FALSE(WINDOWS_932.code_page_lead_bytes[0xFD]);
+  EXPECT_TRUE(POSIX.fixed_lead_bytes.none());
+  EXPECT_TRUE(POSIX.code_page_lead_bytes.none());
+  EXPECT_EQ(WINDOWS_932.separator(), '\\');
+  EXPECT_EQ(POSIX.separator(), '/');
 }
 
 TEST(PathLeadBytes, NativeStyleIsFixedOnce) {

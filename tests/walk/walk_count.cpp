@@ -8,16 +8,10 @@
 int main(int argc, char** argv) {
   using namespace ostrel;
   unsigned long long visited = 0;
-  WalkContext context{native_path_style(), disk_file_system(),
-                      [](std::string_view text) { write_output(text); }};
   for (int i = 1; i < argc; ++i) {
     walk_pattern(
-        context, argv[i], "*.jpg",
-        [&visited](const std::string&) {
-          ++visited;
-          return 0;
-        },
-        true);
+        native_path_style(), disk_file_system(), argv[i], "*.jpg",
+        [&visited](const std::string&) { ++visited; }, true);
   }
   std::printf("%llu\n", visited);
   return 0;

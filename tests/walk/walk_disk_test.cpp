@@ -27,7 +27,7 @@ class DiskWalk : public ::testing::Test {
   }
   void TearDown() override {
     fs::current_path(previous_);
-    EXPECT_TRUE(testing::remove_tree(temp_.path().string()));
+    EXPECT_TRUE(test::remove_tree(temp_.path().string()));
   }
 
   static void make_files(std::initializer_list<const char*> files) {
@@ -40,24 +40,16 @@ class DiskWalk : public ::testing::Test {
 
   Texts walk(const std::string& argument, bool recursive) {
     Texts visited;
-    WalkContext context{style_, disk_file_system(),
-                        [this](std::string_view text) { printed_ += text; }};
-    int result = walk_pattern(
-        context, argument, "*.jpg",
-        [&](const std::string& path) {
-          visited.push_back(path);
-          return 0;
-        },
-        recursive);
-    EXPECT_EQ(result, 0) << argument;
-    EXPECT_EQ(printed_, "") << argument;
+    WalkResult result = walk_pattern(
+        style_, disk_file_system(), argument, "*.jpg",
+        [&](const std::string& path) { visited.push_back(path); }, recursive);
+    EXPECT_EQ(result.code, 0) << argument;
     return visited;
   }
 
   const PathStyle style_ = posix_path_style();
-  std::string printed_;
   fs::path previous_;
-  testing::TempDir temp_;
+  test::TempDir temp_;
 };
 
 TEST_F(DiskWalk, LinksAreFollowedButEachDirectoryIsWalkedOnce) {
@@ -113,9 +105,9 @@ TEST_F(DiskWalk, EntriesOfEveryKind) {
 }
 
 TEST_F(DiskWalk, TenThousandLevelsEndCleanly) {
-  constexpr int kDepth = 10000;
+  constexpr int DEPTH = 10000;
   fs::create_directory("deep");
-  ASSERT_TRUE(testing::make_chain("deep", kDepth, "d", "f.jpg"));
+  ASSERT_TRUE(test::make_chain("deep", DEPTH, "d", "f.jpg"));
   Texts visited = walk("deep", true);
   // Every level the platform can open is walked, in order, from the top.
   ASSERT_GE(visited.size(), 1000u);
@@ -128,7 +120,7 @@ TEST_F(DiskWalk, TenThousandLevelsEndCleanly) {
   errno = 0;
   EXPECT_EQ(::opendir((directory + "/").c_str()), nullptr);
   EXPECT_EQ(errno, ENAMETOOLONG);
-  EXPECT_TRUE(testing::remove_tree("deep"));
+  EXPECT_TRUE(test::remove_tree("deep"));
   EXPECT_FALSE(fs::exists("deep"));
 }
 
