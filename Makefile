@@ -33,12 +33,12 @@ test: deps
 # Timings against the floor program on generated trees (a few minutes; as
 # root also with a cold cache). Never part of `make test` or CI.
 bench: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target ostrel gen_tree floor
+	@cmake --build $(BUILD) -j $(JOBS) --target ostrel gen_tree floor reader64
 	bench/run --build $(BUILD) --markdown $(BUILD)/bench.md
 
 # The same job timed with the image tools Debian packages, where installed.
 bench-peers: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target ostrel gen_tree floor
+	@cmake --build $(BUILD) -j $(JOBS) --target ostrel gen_tree floor reader64
 	bench/peers --build $(BUILD)
 
 # A .deb and a .tar.gz of the program and its man page, from a build
