@@ -12,8 +12,10 @@ int run(int argc, const char* const* argv) {
   count -= consumed;
   args += consumed;
   if (count < 1) print_usage();
-  ProbePool pool(disk_file_system());
-  for (int i = 0; i < count; ++i) process_argument(args[i], pool);
+  DescriptorBudget budget = budget_descriptors(open_file_limit());
+  ProbePool pool(disk_file_system(), budget.threads, budget.window);
+  for (int i = 0; i < count; ++i)
+    process_argument(args[i], pool, budget.levels);
   return 0;
 }
 

@@ -20,7 +20,27 @@ constexpr std::uint32_t SHARE_ONE = 1024;
 
 constexpr std::uint64_t NO_FILE = ~std::uint64_t{0};
 
+// Descriptors run out only for a moment: the probes and the directories
+// that hold the others are being closed. A file is tried again for this
+// long before it counts as one that cannot be opened.
+constexpr int OUT_OF_HANDLES_TRIES = 2000;
+constexpr std::chrono::microseconds OUT_OF_HANDLES_PAUSE{500};
+
 }  // namespace
+
+ProbeResult ProbePool::probe_queued(FileSystem& fs, const Slot& file) {
+  std::string_view name = std::string_view(file.path).substr(file.name_start);
+  ProbeResult result = probe_jpeg(fs, *file.directory, name, file.path);
+  for (int tries = 0; result.status == ProbeStatus::out_of_handles &&
+                      tries < OUT_OF_HANDLES_TRIES;
+       ++tries) {
+    std::this_thread::sleep_for(OUT_OF_HANDLES_PAUSE);
+    result = probe_jpeg(fs, *file.directory, name, file.path);
+  }
+  if (result.status == ProbeStatus::out_of_handles)
+    result.status = ProbeStatus::cannot_open;
+  return result;
+}
 
 ProbePool::ProbePool(FileSystem& fs, unsigned threads, std::size_t window)
     : fs_(fs),
@@ -37,7 +57,7 @@ ProbePool::~ProbePool() {
   for (std::thread& thread : threads_) thread.join();
 }
 
-void ProbePool::submit(const std::string& path, const ResultHandler& handle) {
+void ProbePool::submit(const FoundFile& file, const ResultHandler& handle) {
   if (in_flight() > mask_) {
     // A quarter of the window at once, not one file per wake-up.
     wait_until_done(retired_ + in_flight() / 4);
@@ -45,7 +65,9 @@ void ProbePool::submit(const std::string& path, const ResultHandler& handle) {
     hand_over_ready(handle);
   }
   Slot& next = slot(submitted_);
-  next.path.assign(path);
+  next.path.assign(file.path);
+  next.directory = file.directory;
+  next.name_start = file.path.size() - file.name.size();
   next.done.store(0, std::memory_order_relaxed);
   published_.store(++submitted_, std::memory_order_seq_cst);
   if (!threads_started_ && in_flight() > 1) start_threads();
@@ -95,7 +117,7 @@ void ProbePool::run(std::uint64_t index) {
   Slot& file = slot(index);
   auto start = std::chrono::steady_clock::now();
   try {
-    file.result = probe_jpeg(fs_, file.path);
+    file.result = probe_queued(fs_, file);
   } catch (...) {
     file.error = std::current_exception();
   }
@@ -106,6 +128,7 @@ void ProbePool::run(std::uint64_t index) {
   // Not written when it stays the same, as it does while all is warm: a
   // line written from two processors in turn costs more than the probe.
   if (updated != share) slow_share_.store(updated, std::memory_order_relaxed);
+  file.directory.reset();
   file.done.store(1, std::memory_order_seq_cst);
   if (awaited_.load(std::memory_order_seq_cst) == index)
     probe_done_.notify_one();

@@ -15,6 +15,7 @@
 
 #include "cli/wake_signal.h"
 #include "jpeg/probe.h"
+#include "walk/walk.h"
 
 namespace ostrel {
 
@@ -45,7 +46,7 @@ class ProbePool {
   // Queues one file. When the window is full, first waits for its oldest
   // quarter (probing queued files meanwhile) and hands those results over;
   // afterwards hands over every result that is ready, oldest first.
-  void submit(const std::string& path, const ResultHandler& handle);
+  void submit(const FoundFile& file, const ResultHandler& handle);
 
   // Hands over every result still in flight, oldest first. An exception
   // thrown by a probe comes out here or in `submit`, where that file's
@@ -64,11 +65,15 @@ class ProbePool {
   // files do not write to one line.
   struct alignas(64) Slot {
     std::string path;
+    // Held until the probe ends, so the file opens where it was found.
+    DirectoryHandle directory;
+    std::size_t name_start = 0;
     ProbeResult result;
     std::exception_ptr error;
     std::atomic<std::uint32_t> done{0};
   };
 
+  static ProbeResult probe_queued(FileSystem& fs, const Slot& file);
   Slot& slot(std::uint64_t index) { return slots_[index & mask_]; }
   bool claim(std::uint64_t& index);
   void run(std::uint64_t index);

@@ -1,5 +1,7 @@
 #include "cli/report.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <new>
 
@@ -43,6 +45,7 @@ std::string format_file_line(const std::string& path, const JpegInfo& info,
 std::string format_failure_line(const std::string& path, ProbeStatus status) {
   switch (status) {
     case ProbeStatus::cannot_open:
+    case ProbeStatus::out_of_handles:
       return path + ";can't open file\n";
     case ProbeStatus::no_marker:
       return path + ":can't find marker\n";
@@ -110,17 +113,21 @@ ArgumentReport::ArgumentReport(const ArgumentRun& run)
                       this->run.print);
       }) {}
 
-void report_file(const std::string& path, ArgumentReport& report) {
-  report.run.pool.submit(path, report.handle_result);
+void report_file(const FoundFile& file, ArgumentReport& report) {
+  report.run.pool.submit(file, report.handle_result);
 }
 
 void run_argument(const ArgumentRun& run, const std::string& argument) {
   ArgumentReport report(run);
   DiscardOnExit discard_on_exit{run.pool};
+  // Files queued for probing hold their directories open: when the
+  // descriptors run out, the walk has them probed and let go.
+  WalkHandles handles{run.most_open_levels,
+                      [&] { run.pool.drain(report.handle_result); }};
   WalkResult walked = walk_pattern(
       run.style, run.fs, argument, FILE_PATTERN,
-      [&report](const std::string& path) { report_file(path, report); },
-      run.options.recursive != 0);
+      [&report](const FoundFile& file) { report_file(file, report); },
+      run.options.recursive != 0, handles);
   // The walk's own line follows the lines of every file met before it.
   run.pool.drain(report.handle_result);
   if (walked.code == WALK_NO_MEMORY)
@@ -130,9 +137,23 @@ void run_argument(const ArgumentRun& run, const std::string& argument) {
   if (run.options.summary) run.print(format_summary_line(report.totals));
 }
 
-void process_argument(const std::string& argument, ProbePool& pool) {
+DescriptorBudget budget_descriptors(std::size_t limit) {
+  // Standard input, output and error, and a few for the process itself.
+  constexpr std::size_t RESERVED = 8;
+  std::size_t share = std::max<std::size_t>((limit - std::min(limit, RESERVED)) / 4, 1);
+  DescriptorBudget budget;
+  budget.threads = static_cast<unsigned>(
+      std::min<std::size_t>(share, ProbePool::DEFAULT_THREADS));
+  budget.window = std::bit_floor(
+      std::clamp<std::size_t>(share, 2, ProbePool::DEFAULT_WINDOW));
+  budget.levels = std::max<std::size_t>(share, 2);
+  return budget;
+}
+
+void process_argument(const std::string& argument, ProbePool& pool,
+                      std::size_t most_open_levels) {
   run_argument(ArgumentRun{native_path_style(), disk_file_system(), pool,
-                           write_output, run_options},
+                           write_output, run_options, most_open_levels},
                argument);
 }
 

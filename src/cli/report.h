@@ -59,6 +59,7 @@ struct ArgumentRun {
   ProbePool& pool;
   LinePrinter print;
   RunOptions options;
+  std::size_t most_open_levels = 64;
 };
 
 // One argument in progress: its run, what it counted, and what becomes of
@@ -75,13 +76,24 @@ struct ArgumentReport {
 
 // The visitor of the walk: queues the file's probe. The file's line, and its
 // count, follow in the walk's order as the results come back.
-void report_file(const std::string& path, ArgumentReport& report);
+void report_file(const FoundFile& file, ArgumentReport& report);
 
 // Walks one argument with "*.jpg" and prints its lines: each file's, the
 // walk's memory-error line, the summary when asked.
 void run_argument(const ArgumentRun& run, const std::string& argument);
 
+// How the descriptors the process may hold are shared out: threads and
+// queued files of the pool (each queued file holds its directory open), and
+// directories held by the walk. A low limit slows a run but loses nothing.
+struct DescriptorBudget {
+  unsigned threads = ProbePool::DEFAULT_THREADS;
+  std::size_t window = ProbePool::DEFAULT_WINDOW;
+  std::size_t levels = 64;
+};
+DescriptorBudget budget_descriptors(std::size_t limit);
+
 // `run_argument` on the disk, to standard output, with `run_options`.
-void process_argument(const std::string& argument, ProbePool& pool);
+void process_argument(const std::string& argument, ProbePool& pool,
+                      std::size_t most_open_levels);
 
 }  // namespace ostrel

@@ -63,10 +63,13 @@ bool find_dimensions(ByteSource& source, JpegInfo& info) {
   return true;
 }
 
-ProbeResult probe_jpeg(FileSystem& fs, const std::string& path) {
+ProbeResult probe_jpeg(FileSystem& fs, const OpenDirectory& directory,
+                        std::string_view name, const std::string& path) {
   ProbeResult result;
   try {
-    std::unique_ptr<ReadableFile> file = fs.open_file(path);
+    FileOpening opening = fs.open_file(directory, name, path);
+    if (opening.out_of_handles) result.status = ProbeStatus::out_of_handles;
+    std::unique_ptr<ReadableFile> file = std::move(opening.file);
     if (!file) return result;
     WindowedByteSource window(*file, PROBE_WINDOW_SIZE);
     if (!find_dimensions(window, result.info)) {

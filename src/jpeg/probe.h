@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "jpeg/byte_source.h"
 
@@ -17,7 +18,9 @@ struct JpegInfo {
   std::uint64_t byte_size = 0;
 };
 
-enum class ProbeStatus { ok, cannot_open, no_marker };
+// `out_of_handles`: the file could not be opened only because the process
+// had no descriptor left, so it may open once others are closed.
+enum class ProbeStatus { ok, cannot_open, no_marker, out_of_handles };
 
 struct ProbeResult {
   ProbeStatus status = ProbeStatus::cannot_open;
@@ -49,10 +52,12 @@ std::int64_t find_marker(ByteSource& source, std::uint32_t code);
 // false, leaving `info` alone, when no walk finds a frame header.
 bool find_dimensions(ByteSource& source, JpegInfo& info);
 
-// Probes one file opened through `fs`; prints nothing, and is safe to call
-// from several threads at once. The size is the open file's size from its
-// status. A file that cannot be opened, or no memory for reading it, gives
-// `cannot_open`; no frame header, `no_marker`.
-ProbeResult probe_jpeg(FileSystem& fs, const std::string& path);
+// Probes the file `name` of `directory` (`path` is its full text), opened
+// through `fs`; prints nothing, and is safe to call from several threads at
+// once. The size is the open file's size from its status. A file that
+// cannot be opened, or no memory for reading it, gives `cannot_open` (or
+// `out_of_handles`); no frame header, `no_marker`.
+ProbeResult probe_jpeg(FileSystem& fs, const OpenDirectory& directory,
+                       std::string_view name, const std::string& path);
 
 }  // namespace ostrel

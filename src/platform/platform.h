@@ -58,22 +58,56 @@ struct DirectoryIdHash {
 inline constexpr unsigned DRIVE_TYPE_UNKNOWN = 0;
 inline constexpr unsigned DRIVE_TYPE_NO_ROOT = 1;
 
-// The directory search, the status lookups and the opening of files. The
-// walk, the path operations and the probe only ever see the file system
+// A directory held open: its entries are read, its files opened and its
+// subdirectories opened relative to it, whatever becomes of its path text.
+// On POSIX a descriptor; where directories are searched by text (Windows),
+// the text it was opened by. Closes itself when its last holder lets go.
+class OpenDirectory {
+ public:
+  explicit OpenDirectory(std::optional<DirectoryId> id) : id_(id) {}
+  virtual ~OpenDirectory() = default;
+  OpenDirectory(const OpenDirectory&) = delete;
+  OpenDirectory& operator=(const OpenDirectory&) = delete;
+
+  // Its identity, from the open directory itself; nothing where the
+  // platform cannot tell.
+  std::optional<DirectoryId> id() const { return id_; }
+
+ private:
+  std::optional<DirectoryId> id_;
+};
+using DirectoryHandle = std::shared_ptr<const OpenDirectory>;
+
+// An open that failed for want of a descriptor says so: that failure passes
+// once the process has closed some, unlike any other.
+struct DirectoryOpening {
+  DirectoryHandle directory;
+  bool out_of_handles = false;
+};
+struct FileOpening {
+  std::unique_ptr<ReadableFile> file;
+  bool out_of_handles = false;
+};
+
+// Receives what one read of a directory finds.
+class EntrySink {
+ public:
+  virtual ~EntrySink() = default;
+  // May throw std::bad_alloc, which ends the read.
+  virtual void add_file(std::string_view name) = 0;
+  // Never throws: a subdirectory that cannot be stored is the sink's to note.
+  virtual void add_directory(std::string_view name) = 0;
+  // The subdirectories could not all be found for want of memory.
+  virtual void lose_directories() = 0;
+};
+
+// The status lookups, the directories held open and the opening of files.
+// The walk, the path operations and the probe only ever see the file system
 // through this, so tests can hand them an in-memory one. Every operation may
-// be called from several threads at once.
+// be called from several threads at once. Texts may be of any length.
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-
-  // Calls `on_entry` for every entry of one directory whose name matches the
-  // last component of `search_text`, in the search's own order ("." and ".."
-  // may come too). Returns false when the search finds nothing at its first
-  // step (no match, no such directory, any failure). `on_entry` returns
-  // false to end the search early. May throw std::bad_alloc.
-  virtual bool search(
-      const std::string& search_text,
-      const std::function<bool(const DirectoryEntry&)>& on_entry) = 0;
 
   // Looks one text up, unchanged: nothing when no entry is found, otherwise
   // whether the entry is a directory.
@@ -87,18 +121,73 @@ class FileSystem {
   // the type of a drive that exists.
   virtual unsigned drive_type(const std::string& full_path) = 0;
 
+  // Opens the directory that `text` names: the directory part of a search
+  // text, with its trailing separator ("" is the current directory).
+  virtual DirectoryOpening open_directory(const std::string& text) = 0;
+
+  // Opens `name`, a subdirectory of `parent`, following a link; `text` is
+  // its own directory text, as `open_directory` takes it.
+  virtual DirectoryOpening open_subdirectory(const OpenDirectory& parent,
+                                             std::string_view name,
+                                             const std::string& text) = 0;
+
+  // Reads a directory once. Hands `sink` every entry that is no directory
+  // (after following a link) and whose name matches `file_pattern`; a
+  // pattern without wildcards names one entry, looked up as it is, so a
+  // dangling link counts. With `directories`, also every subdirectory, links
+  // followed, "." and ".." left out. Entries come in the file system's own
+  // order. May throw std::bad_alloc.
+  virtual void read_directory(const OpenDirectory& directory,
+                              std::string_view file_pattern, bool directories,
+                              EntrySink& sink) = 0;
+
+  // Opens an existing regular file `name` of `directory` (`path` is its full
+  // text) for reading, without denying others reading or writing it. A
+  // missing name, a directory, a FIFO, a socket, a device or anything
+  // unreadable gives no file, and nothing is ever read from such an entry.
+  // May throw std::bad_alloc.
+  virtual FileOpening open_file(const OpenDirectory& directory,
+                                std::string_view name,
+                                const std::string& path) = 0;
+};
+
+// A file system whose directories are searched by pattern text, as Windows
+// searches them: an open directory is its text, a read is a search of its
+// files with the pattern and one of its subdirectories with "*.*", and a
+// file opens by its full path.
+class SearchByText : public FileSystem {
+ public:
+  // Calls `on_entry` for every entry of one directory whose name matches the
+  // last component of `search_text`, in the search's own order ("." and ".."
+  // may come too). Returns false when the search finds nothing at its first
+  // step (no match, no such directory, any failure). `on_entry` returns
+  // false to end the search early. May throw std::bad_alloc.
+  virtual bool search(
+      const std::string& search_text,
+      const std::function<bool(const DirectoryEntry&)>& on_entry) = 0;
+
   // The identity of the directory a text names; nothing when it cannot be had.
   virtual std::optional<DirectoryId> directory_id(const std::string& text) = 0;
 
-  // Opens an existing regular file for reading, without denying others
-  // reading or writing it. A missing name, a directory, a FIFO, a socket, a
-  // device or anything unreadable gives nothing, and nothing is ever read
-  // from such an entry. May throw std::bad_alloc.
-  virtual std::unique_ptr<ReadableFile> open_file(const std::string& path) = 0;
+  // Opens a file by its full path, as `open_file` does.
+  virtual std::unique_ptr<ReadableFile> open_path(const std::string& path) = 0;
+
+  DirectoryOpening open_directory(const std::string& text) override;
+  DirectoryOpening open_subdirectory(const OpenDirectory& parent,
+                                     std::string_view name,
+                                     const std::string& text) override;
+  void read_directory(const OpenDirectory& directory,
+                      std::string_view file_pattern, bool directories,
+                      EntrySink& sink) override;
+  FileOpening open_file(const OpenDirectory& directory, std::string_view name,
+                        const std::string& path) override;
 };
 
 // The real file system of this platform.
 FileSystem& disk_file_system();
+
+// How many files the process may hold open at once, directories included.
+std::size_t open_file_limit();
 
 // The ANSI code page in force, as the platform describes it: its number and,
 // for a multibyte code page, the lead-byte ranges it reports. On POSIX there

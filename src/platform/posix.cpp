@@ -2,12 +2,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "platform/platform.h"
 #include "platform/wildcard.h"
@@ -16,48 +20,194 @@ namespace ostrel {
 
 namespace {
 
-bool is_directory_after_links(const std::string& path) {
+#ifdef O_PATH
+// Enough to resolve names relative to a directory, with no right to read it.
+constexpr int DIRECTORY_PATH_FLAGS = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int DIRECTORY_PATH_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+// Non-blocking so that a FIFO nobody writes to cannot stall the open; the
+// type is then checked on the descriptor itself, so nothing but a regular
+// file is ever read.
+constexpr int FILE_FLAGS = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+bool is_out_of_handles(int error) { return error == EMFILE || error == ENFILE; }
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+// A text longer than the system's path limit cannot be handed to the kernel
+// whole. It is resolved a piece at a time instead, each piece ending at a
+// separator and taken relative to the directory that the pieces before it
+// reached: the walk, component by component, that the kernel makes of a
+// whole text (links followed, ".." the physical parent). What is left is
+// the last piece, relative to `dir()`.
+class ResolvedText {
+ public:
+  explicit ResolvedText(const std::string& text) {
+    const std::size_t limit = PATH_MAX;
+    std::size_t start = 0;
+    while (text.size() - start >= limit) {
+      std::size_t cut = text.rfind('/', start + limit - 2);
+      // A single name longer than the limit: the kernel refuses it below.
+      if (cut == std::string::npos || cut < start) break;
+      std::string piece = text.substr(start, cut + 1 - start);
+      Descriptor next(::openat(dir(), piece.c_str(), DIRECTORY_PATH_FLAGS));
+      if (next.get() < 0) {
+        error_ = errno;
+        return;
+      }
+      dir_ = std::move(next);
+      start = cut + 1;
+    }
+    rest_ = text.c_str() + start;
+    if (*rest_ == '\0') rest_ = ".";
+  }
+
+  int dir() const { return dir_.get() >= 0 ? dir_.get() : AT_FDCWD; }
+  const char* rest() const { return rest_; }
+  // 0, or why the leading pieces could not be resolved.
+  int error() const { return error_; }
+
+ private:
+  Descriptor dir_;
+  const char* rest_ = ".";
+  int error_ = 0;
+};
+
+// A directory held by its descriptor.
+class PosixDirectory final : public OpenDirectory {
+ public:
+  PosixDirectory(Descriptor fd, DirectoryId id)
+      : OpenDirectory(id), fd_(std::move(fd)) {}
+  int fd() const { return fd_.get(); }
+
+ private:
+  Descriptor fd_;
+};
+
+int fd_of(const OpenDirectory& directory) {
+  return static_cast<const PosixDirectory&>(directory).fd();
+}
+
+// Opens a directory relative to `dir`: to read it where it may be read, and
+// otherwise only to find names in it, as a lookup through it could.
+DirectoryOpening open_directory_at(int dir, const char* name) {
+  Descriptor fd(::openat(dir, name, DIRECTORY_FLAGS));
+  if (fd.get() < 0 && errno == EACCES)
+    fd = Descriptor(::openat(dir, name, DIRECTORY_PATH_FLAGS));
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (fd.get() < 0) return {nullptr, is_out_of_handles(errno)};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+  DirectoryId id{static_cast<std::uint64_t>(st.st_dev),
+                 static_cast<std::uint64_t>(st.st_ino)};
+  return {std::make_shared<PosixDirectory>(std::move(fd), id)};
+}
+
+bool is_directory_at(int dir, const char* name, int flags) {
+  struct stat st;
+  return ::fstatat(dir, name, &st, flags) == 0 && S_ISDIR(st.st_mode);
 }
 
 // The type comes from the entry itself; only a link, or a file system that
-// does not say, costs a status query, made relative to the open directory
-// so that no path is built and none can grow too long.
-bool entry_is_directory(DIR* dir, const dirent& ent) {
-  if (ent.d_type != DT_UNKNOWN && ent.d_type != DT_LNK)
-    return ent.d_type == DT_DIR;
+// does not say, costs a status query.
+bool entry_is_directory(int dir, const char* name, unsigned char type) {
+  if (type != DT_UNKNOWN && type != DT_LNK) return type == DT_DIR;
+  return is_directory_at(dir, name, 0);
+}
+
+// A name without wildcards is one entry, looked up as it is: a dangling
+// link is a file (its probe then fails to open it).
+void look_up_one(int dir, std::string_view name, EntrySink& sink) {
+  if (name.empty() || name == "." || name == "..") return;
+  std::string text(name);
   struct stat st;
-  return ::fstatat(::dirfd(dir), ent.d_name, &st, 0) == 0 &&
-         S_ISDIR(st.st_mode);
+  if (::fstatat(dir, text.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+  bool is_dir = S_ISDIR(st.st_mode) ||
+                (S_ISLNK(st.st_mode) && is_directory_at(dir, text.c_str(), 0));
+  if (!is_dir) sink.add_file(name);
+}
+
+#if defined(__linux__) && defined(__GLIBC__)
+// Calls `each(name, type)` for every entry of an open directory, read
+// straight from its descriptor, which is read only this once.
+template <typename Each>
+void for_each_entry(int dir, Each&& each) {
+  alignas(dirent64) char buffer[32 * 1024];
+  for (;;) {
+    ssize_t got = ::getdents64(dir, buffer, sizeof buffer);
+    if (got <= 0) return;
+    for (ssize_t at = 0; at < got;) {
+      const auto* ent = reinterpret_cast<const dirent64*>(buffer + at);
+      each(ent->d_name, ent->d_type);
+      at += ent->d_reclen;
+    }
+  }
+}
+#else
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+template <typename Each>
+void for_each_entry(int dir, Each&& each) {
+  Descriptor reading(::dup(dir));
+  if (reading.get() < 0) return;
+  std::unique_ptr<DIR, DirCloser> entries(::fdopendir(reading.get()));
+  if (!entries) return;
+  reading.release();
+  while (const dirent* ent = ::readdir(entries.get()))
+    each(ent->d_name, ent->d_type);
+}
+#endif
+
+// One pass over the entries. Without `directories` only the entries that
+// match are ever asked for their type.
+void read_entries(int dir, std::string_view file_pattern, bool directories,
+                  EntrySink& sink) {
+  bool wildcard = has_wildcard(file_pattern);
+  if (!wildcard) look_up_one(dir, file_pattern, sink);
+  if (!wildcard && !directories) return;
+  for_each_entry(dir, [&](const char* entry, unsigned char type) {
+    std::string_view name = entry;
+    if (name == "." || name == "..") return;
+    bool match = wildcard && wildcard_match(file_pattern, name);
+    if (!match && !directories) return;
+    if (entry_is_directory(dir, entry, type)) {
+      if (directories) sink.add_directory(name);
+    } else if (match) {
+      sink.add_file(name);
+    }
+  });
 }
 
 // A regular file, open for positioned reads.
 class PosixFile final : public ReadableFile {
  public:
-  PosixFile() = default;
-  PosixFile(const PosixFile&) = delete;
-  PosixFile& operator=(const PosixFile&) = delete;
-  ~PosixFile() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  bool open(const std::string& path) {
-    // Non-blocking so that a FIFO nobody writes to cannot stall the open;
-    // the type is then checked on the descriptor itself, so nothing but a
-    // regular file is ever read.
-    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    struct stat st;
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    size_ = static_cast<std::uint64_t>(st.st_size);
-    return true;
-  }
+  PosixFile(Descriptor fd, std::uint64_t size)
+      : fd_(std::move(fd)), size_(size) {}
 
   std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
                       std::size_t size) const override {
     std::size_t done = 0;
     while (done < size) {
-      ssize_t got = ::pread(fd_, buffer + done, size - done,
+      ssize_t got = ::pread(fd_.get(), buffer + done, size - done,
                             static_cast<off_t>(offset + done));
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) break;
@@ -73,44 +223,18 @@ class PosixFile final : public ReadableFile {
   std::uint64_t size() const override { return size_; }
 
  private:
-  int fd_ = -1;
+  Descriptor fd_;
   std::uint64_t size_ = 0;
-};
-
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
 };
 
 class PosixFileSystem final : public FileSystem {
  public:
-  bool search(const std::string& search_text,
-              const std::function<bool(const DirectoryEntry&)>& on_entry)
-      override {
-    auto slash = search_text.rfind('/');
-    std::string dir = slash == std::string::npos
-                          ? std::string()
-                          : search_text.substr(0, slash + 1);
-    std::string_view last = std::string_view(search_text).substr(dir.size());
-    if (last.empty() || last == "." || last == "..") return false;
-    if (!has_wildcard(last)) return search_one(search_text, last, on_entry);
-
-    std::unique_ptr<DIR, DirCloser> handle(
-        ::opendir(dir.empty() ? "." : dir.c_str()));
-    if (!handle) return false;
-    bool found = false;
-    while (const dirent* ent = ::readdir(handle.get())) {
-      std::string_view name = ent->d_name;
-      if (name == "." || name == ".." || !wildcard_match(last, name)) continue;
-      found = true;
-      bool is_dir = entry_is_directory(handle.get(), *ent);
-      if (!on_entry(DirectoryEntry{name, is_dir})) break;
-    }
-    return found;
-  }
-
   std::optional<bool> lookup(const std::string& text) override {
+    ResolvedText resolved(text);
     struct stat st;
-    if (::stat(text.c_str(), &st) != 0) return std::nullopt;
+    if (resolved.error() != 0 ||
+        ::fstatat(resolved.dir(), resolved.rest(), &st, 0) != 0)
+      return std::nullopt;
     return S_ISDIR(st.st_mode);
   }
 
@@ -118,37 +242,38 @@ class PosixFileSystem final : public FileSystem {
     return std::nullopt;
   }
 
-  unsigned drive_type(const std::string&) override { return 0; }
-
-  std::optional<DirectoryId> directory_id(const std::string& text) override {
-    struct stat st;
-    if (::stat(text.empty() ? "." : text.c_str(), &st) != 0 ||
-        !S_ISDIR(st.st_mode))
-      return std::nullopt;
-    return DirectoryId{static_cast<std::uint64_t>(st.st_dev),
-                       static_cast<std::uint64_t>(st.st_ino)};
+  unsigned drive_type(const std::string&) override {
+    return DRIVE_TYPE_UNKNOWN;
   }
 
-  std::unique_ptr<ReadableFile> open_file(const std::string& path) override {
-    // Allocated before anything is opened, so running out of memory leaves
-    // nothing open.
-    auto file = std::make_unique<PosixFile>();
-    if (!file->open(path)) return nullptr;
-    return file;
+  DirectoryOpening open_directory(const std::string& text) override {
+    ResolvedText resolved(text);
+    if (resolved.error() != 0)
+      return {nullptr, is_out_of_handles(resolved.error())};
+    return open_directory_at(resolved.dir(), resolved.rest());
   }
 
- private:
-  // A last component without wildcards names one entry, byte for byte; a
-  // dangling link is still an entry (its probe then fails to open it).
-  static bool search_one(
-      const std::string& path, std::string_view name,
-      const std::function<bool(const DirectoryEntry&)>& on_entry) {
+  DirectoryOpening open_subdirectory(const OpenDirectory& parent,
+                                     std::string_view name,
+                                     const std::string&) override {
+    return open_directory_at(fd_of(parent), std::string(name).c_str());
+  }
+
+  void read_directory(const OpenDirectory& directory,
+                      std::string_view file_pattern, bool directories,
+                      EntrySink& sink) override {
+    read_entries(fd_of(directory), file_pattern, directories, sink);
+  }
+
+  FileOpening open_file(const OpenDirectory& directory, std::string_view name,
+                        const std::string&) override {
+    std::string text(name);
+    Descriptor fd(::openat(fd_of(directory), text.c_str(), FILE_FLAGS));
+    if (fd.get() < 0) return {nullptr, is_out_of_handles(errno)};
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return false;
-    bool is_dir = S_ISDIR(st.st_mode) ||
-                  (S_ISLNK(st.st_mode) && is_directory_after_links(path));
-    on_entry(DirectoryEntry{name, is_dir});
-    return true;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    return {std::make_unique<PosixFile>(std::move(fd),
+                                        static_cast<std::uint64_t>(st.st_size))};
   }
 };
 
@@ -157,6 +282,13 @@ class PosixFileSystem final : public FileSystem {
 FileSystem& disk_file_system() {
   static PosixFileSystem file_system;
   return file_system;
+}
+
+std::size_t open_file_limit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+    return SIZE_MAX;
+  return static_cast<std::size_t>(limit.rlim_cur);
 }
 
 CodePageInfo ansi_code_page() { return {}; }

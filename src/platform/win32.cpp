@@ -87,7 +87,7 @@ class Win32File final : public ReadableFile {
   std::uint64_t size_ = 0;
 };
 
-class Win32FileSystem final : public FileSystem {
+class Win32FileSystem final : public SearchByText {
  public:
   bool search(const std::string& search_text,
               const std::function<bool(const DirectoryEntry&)>& on_entry)
@@ -150,7 +150,7 @@ class Win32FileSystem final : public FileSystem {
         (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
   }
 
-  std::unique_ptr<ReadableFile> open_file(const std::string& path) override {
+  std::unique_ptr<ReadableFile> open_path(const std::string& path) override {
     // Allocated before anything is opened, so running out of memory leaves
     // nothing open.
     auto file = std::make_unique<Win32File>();
@@ -178,6 +178,10 @@ FileSystem& disk_file_system() {
   static Win32FileSystem file_system;
   return file_system;
 }
+
+// Handles are no scarce resource on Windows: the walk may hold as many
+// directories as it likes.
+std::size_t open_file_limit() { return SIZE_MAX; }
 
 CodePageInfo ansi_code_page() {
   static const CodePageInfo code_page = read_ansi_code_page();

@@ -6,14 +6,6 @@
 #include "platform/wildcard.h"
 
 namespace ostrel {
-namespace {
-
-bool is_dot_or_dot_dot(std::string_view name) {
-  return name == "." || name == "..";
-}
-
-}  // namespace
-
 NameList::NameList(std::vector<std::string> texts, std::size_t shared_prefix)
     : texts_(std::move(texts)) {
   slots_.reserve(texts_.size());
@@ -45,34 +37,59 @@ bool sorts_before(std::string_view a, std::string_view b) {
   return a < b;
 }
 
-std::optional<NameList> list_matches(const PathStyle& style, FileSystem& fs,
-                                     const std::string& pattern,
-                                     bool directories) {
-  try {
-    std::string search_text = make_listing_pattern(style, fs, pattern);
-    // Every entry's text is the search text's drive and directory followed
-    // by the entry's name, so that leading part is worked out once.
-    std::string leading_part = join_dir_and_name(style, search_text, "");
-    std::vector<std::string> texts;
-    fs.search(search_text, [&](const DirectoryEntry& entry) {
-      if (entry.is_directory != directories) return true;
-      if (directories && is_dot_or_dot_dot(entry.name)) return true;
-      std::string text;
-      text.reserve(leading_part.size() + entry.name.size());
-      text += leading_part;
-      text += entry.name;
-      texts.push_back(std::move(text));
-      return true;
-    });
-    return NameList(std::move(texts), leading_part.size());
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
-  }
-}
+namespace {
 
-std::optional<NameList> list_files(const PathStyle& style, FileSystem& fs,
-                                   const std::string& pattern) {
-  return list_matches(style, fs, pattern, false);
+// Collects the names one read hands over. A directory name that finds no
+// memory loses the directories listing, and the read goes on for the files.
+class NameCollector final : public EntrySink {
+ public:
+  explicit NameCollector(bool directories) : keep_directories_(directories) {}
+
+  void add_file(std::string_view name) override { files.emplace_back(name); }
+
+  void add_directory(std::string_view name) override {
+    if (!keep_directories_) return;
+    try {
+      directories.emplace_back(name);
+    } catch (const std::bad_alloc&) {
+      lose_directories();
+    }
+  }
+
+  void lose_directories() override {
+    keep_directories_ = false;
+    directories_lost = true;
+    std::vector<std::string>().swap(directories);
+  }
+
+  std::vector<std::string> files;
+  std::vector<std::string> directories;
+  bool directories_lost = false;
+
+ private:
+  bool keep_directories_;
+};
+
+}  // namespace
+
+DirectoryListing list_directory(FileSystem& fs, const OpenDirectory& directory,
+                                std::string_view file_pattern,
+                                bool directories) {
+  DirectoryListing listing;
+  try {
+    NameCollector names(directories);
+    fs.read_directory(directory, file_pattern, directories, names);
+    listing.files = NameList(std::move(names.files));
+    if (!names.directories_lost) {
+      try {
+        listing.directories = NameList(std::move(names.directories));
+      } catch (const std::bad_alloc&) {
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+  return listing;
 }
 
 }  // namespace ostrel

@@ -54,15 +54,18 @@ int compare_names(std::string_view a, std::string_view b);
 // order the file system returns them in.
 bool sorts_before(std::string_view a, std::string_view b);
 
-// The files (`directories` false) or the subdirectories, "." and ".." left
-// out, of the directory that `pattern` searches, sorted. A pattern that
-// matches nothing or names no directory gives an empty listing. Nothing when
-// memory runs out; nothing is printed either way.
-std::optional<NameList> list_matches(const PathStyle& style, FileSystem& fs,
-                                     const std::string& pattern,
-                                     bool directories);
-
-std::optional<NameList> list_files(const PathStyle& style, FileSystem& fs,
-                                   const std::string& pattern);
+// One read of a directory: the names of its files that match a pattern
+// and, when asked for, of its subdirectories, each sorted. A listing that
+// could not be stored for want of memory is missing: when the files are,
+// nothing of the directory may be used; when only the subdirectories are,
+// its files still may. Without subdirectories asked for, that listing is
+// empty. Nothing is printed either way.
+struct DirectoryListing {
+  std::optional<NameList> files;
+  std::optional<NameList> directories;
+};
+DirectoryListing list_directory(FileSystem& fs, const OpenDirectory& directory,
+                                std::string_view file_pattern,
+                                bool directories);
 
 }  // namespace ostrel

@@ -1,5 +1,6 @@
 #include "walk/walk.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <new>
 #include <optional>
@@ -12,10 +13,31 @@
 namespace ostrel {
 namespace {
 
-// A directory whose subdirectories are still being walked.
+// One name on the way down from one held level to the next, with the length
+// of its directory text (every text below extends the one above it).
+struct Step {
+  std::string name;
+  std::size_t text_length;
+};
+
+// A directory whose subdirectories are still being walked. Its handle may be
+// closed to stay within the descriptors the walk may hold; it is then opened
+// again from the nearest level below that is open, by the names that led
+// from there, and only if it is still the same directory.
 struct Level {
+  std::string text;  // its directory text: its path and a separator
+  std::vector<Step> route;  // from the level below, or from the start
+  std::optional<DirectoryId> id;
+  DirectoryHandle handle;
   NameList subdirectories;
   std::size_t next = 0;
+};
+
+// A directory just opened, with what one read of it found.
+struct ReadLevel {
+  std::string text;
+  DirectoryHandle handle;
+  DirectoryListing listing;
 };
 
 // The walk of one argument. The levels live on an explicit stack, so the
@@ -23,21 +45,30 @@ struct Level {
 class Walker {
  public:
   Walker(const PathStyle& style, FileSystem& fs, std::string_view file_pattern,
-         const FileVisitor& visitor)
+         const FileVisitor& visitor, const WalkHandles& handles)
       : style_(style),
         fs_(fs),
         file_pattern_(file_pattern),
-        visitor_(visitor) {}
+        visitor_(visitor),
+        handles_(handles) {}
 
   WalkResult run(const std::string& argument, bool recursive) {
-    if (!visit_files(argument, false)) return no_memory(Listing::files);
+    std::optional<ReadLevel> start;
+    try {
+      start = read_start(argument, recursive);
+    } catch (const std::bad_alloc&) {
+      return no_memory(Listing::files);
+    }
+    if (!start) return {};
+    if (!visit_files(*start)) return no_memory(Listing::files);
     if (!recursive) return {};
-    if (!list_subdirectories(argument, false))
+    if (!start->listing.directories) return no_memory(Listing::directories);
+    start_ = start->handle;
+    if (!push_level(std::move(*start), {}))
       return no_memory(Listing::directories);
     while (!levels_.empty()) {
-      std::string directory = next_subdirectory();
-      if (std::optional<Listing> failed = walk_subdirectory(directory))
-        return no_memory(*failed, std::move(directory));
+      if (std::optional<Listing> failed = walk_next())
+        return no_memory(*failed, std::move(next_text_));
     }
     return {};
   }
@@ -48,73 +79,165 @@ class Walker {
     return {WALK_NO_MEMORY, listing, std::move(subdirectory)};
   }
 
-  // False when memory ran out. `nested`: the argument is a subdirectory that
-  // a listing reported.
-  bool visit_files(const std::string& argument, bool nested) {
-    std::optional<NameList> files;
-    try {
-      std::string pattern =
-          nested ? pattern_inside(style_, argument, file_pattern_)
-                 : make_search_pattern(style_, fs_, argument, file_pattern_);
-      files = list_files(style_, fs_, pattern);
-    } catch (const std::bad_alloc&) {
-    }
-    if (!files) return false;
-    for (std::size_t i = 0; i < files->count(); ++i) visitor_((*files)[i]);
-    return true;
+  // The argument's directory, read for the files the argument names (and
+  // its subdirectories). Nothing when it cannot be opened: then it has no
+  // entries to walk.
+  std::optional<ReadLevel> read_start(const std::string& argument,
+                                      bool recursive) {
+    std::string search = make_listing_pattern(
+        style_, fs_, make_search_pattern(style_, fs_, argument, file_pattern_));
+    ReadLevel start;
+    start.text = join_dir_and_name(style_, search, "");
+    start.handle = open_directory([&] { return fs_.open_directory(start.text); });
+    if (!start.handle) return std::nullopt;
+    // The starting directory counts as walked: links back to it are not
+    // followed.
+    if (recursive) first_visit(*start.handle);
+    std::string_view pattern = std::string_view(search).substr(start.text.size());
+    start.listing = list_directory(fs_, *start.handle, pattern, recursive);
+    return start;
   }
 
-  // Puts the argument's subdirectories on the stack, if it has any. False
-  // when memory ran out.
-  bool list_subdirectories(const std::string& argument, bool nested) {
+  // False when the files could not be listed for want of memory; then none
+  // is visited.
+  bool visit_files(const ReadLevel& level) {
+    if (!level.listing.files) return false;
+    const NameList& files = *level.listing.files;
+    std::vector<std::string> paths;
     try {
-      std::string pattern;
-      if (nested) {
-        pattern = pattern_inside(style_, argument, "*.*");
-      } else {
-        pattern = make_subdir_pattern(style_, fs_, argument);
-        // The starting directory counts as walked: links back to it are
-        // not followed.
-        first_visit(join_dir_and_name(style_, pattern, ""));
-      }
-      std::optional<NameList> subdirectories =
-          list_matches(style_, fs_, pattern, true);
-      if (!subdirectories) return false;
-      if (!subdirectories->empty())
-        levels_.push_back(Level{std::move(*subdirectories)});
-      return true;
+      paths.reserve(files.count());
+      for (std::size_t i = 0; i < files.count(); ++i)
+        paths.push_back(level.text + files[i]);
     } catch (const std::bad_alloc&) {
       return false;
     }
+    for (std::size_t i = 0; i < files.count(); ++i)
+      visitor_(FoundFile{level.handle, files[i], paths[i]});
+    return true;
   }
 
-  // Takes the next subdirectory of the innermost level. A level with
-  // nothing left goes before the walk goes deeper, so a chain of single
-  // directories holds one listing, not one per level.
-  std::string next_subdirectory() {
-    Level& level = levels_.back();
-    std::string directory = level.subdirectories.take(level.next);
-    if (++level.next == level.subdirectories.count()) levels_.pop_back();
-    return directory;
-  }
-
-  // Visits a subdirectory's files and puts its own subdirectories on the
-  // stack; the listing that ran out of memory, if one did.
-  std::optional<Listing> walk_subdirectory(const std::string& directory) {
+  // Takes the next subdirectory of the innermost level and walks it: its
+  // files, then its own subdirectories go on the stack. The listing that
+  // ran out of memory, if one did; `next_text_` then names the subdirectory.
+  std::optional<Listing> walk_next() {
+    const Level& next = levels_.back();
+    // Room was made when the level was stored, so naming it needs none.
+    next_text_.assign(next.text);
+    next_text_ += next.subdirectories[next.next];
+    std::optional<ReadLevel> read;
+    std::vector<Step> route;
     try {
-      if (!first_visit(directory)) return std::nullopt;
+      if (!hold_top()) return std::nullopt;
+      read = open_next(levels_.back(), route);
     } catch (const std::bad_alloc&) {
       return Listing::files;
     }
-    if (!visit_files(directory, true)) return Listing::files;
-    if (!list_subdirectories(directory, true)) return Listing::directories;
+    if (!read) return std::nullopt;
+    if (!visit_files(*read)) return Listing::files;
+    if (!read->listing.directories ||
+        !push_level(std::move(*read), std::move(route)))
+      return Listing::directories;
     return std::nullopt;
   }
 
+  // Opens and reads the next subdirectory of `top`, unless it cannot be
+  // opened or was walked before. A level with nothing left goes before the
+  // walk goes deeper, so a chain of single directories holds one level,
+  // not one per level; what led to it then leads on from the level below.
+  std::optional<ReadLevel> open_next(Level& top, std::vector<Step>& route) {
+    std::string name = top.subdirectories[top.next];
+    ReadLevel read;
+    read.text = join_dir_and_name(
+        style_, pattern_inside(style_, top.text + name, file_pattern_), "");
+    DirectoryHandle parent = top.handle;
+    read.handle = open_directory(
+        [&] { return fs_.open_subdirectory(*parent, name, read.text); });
+    if (++top.next == top.subdirectories.count()) {
+      route = std::move(top.route);
+      levels_.pop_back();
+    }
+    route.push_back(Step{std::move(name), read.text.size()});
+    if (!read.handle || !first_visit(*read.handle)) return std::nullopt;
+    read.listing = list_directory(fs_, *read.handle, file_pattern_, true);
+    return read;
+  }
+
+  // False when there was no memory to hold the level.
+  bool push_level(ReadLevel read, std::vector<Step> route) {
+    if (read.listing.directories->empty()) return true;
+    try {
+      const NameList& names = *read.listing.directories;
+      std::size_t longest = 0;
+      for (std::size_t i = 0; i < names.count(); ++i)
+        longest = std::max(longest, names[i].size());
+      next_text_.reserve(read.text.size() + longest);
+      levels_.push_back(Level{std::move(read.text), std::move(route),
+                              read.handle->id(), std::move(read.handle),
+                              std::move(*read.listing.directories)});
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    close_spare_levels(handles_.most_open_levels);
+    return true;
+  }
+
+  // The innermost level, open; false when it cannot be opened again as the
+  // directory it was: that level counts as removed, with what was left of
+  // it and every level inside it.
+  bool hold_top() {
+    if (levels_.back().handle) return true;
+    std::size_t open_below = levels_.size() - 1;
+    while (open_below > 0 && !levels_[open_below - 1].handle) --open_below;
+    DirectoryHandle from = open_below > 0 ? levels_[open_below - 1].handle
+                                          : start_;
+    for (std::size_t i = open_below; i < levels_.size(); ++i) {
+      Level& level = levels_[i];
+      for (const Step& step : level.route) {
+        std::string text = level.text.substr(0, step.text_length);
+        DirectoryHandle parent = from;
+        from = open_directory(
+            [&] { return fs_.open_subdirectory(*parent, step.name, text); });
+        if (!from) break;
+      }
+      if (!from || from->id() != level.id) {
+        levels_.erase(levels_.begin() + static_cast<std::ptrdiff_t>(i), levels_.end());
+        return false;
+      }
+      level.handle = from;
+      close_spare_levels(handles_.most_open_levels);
+    }
+    return true;
+  }
+
+  // Closes the handles of the outermost levels beyond `most` open ones: the
+  // walk returns to them last.
+  void close_spare_levels(std::size_t most) {
+    std::size_t open = 0;
+    for (const Level& level : levels_) open += level.handle ? 1 : 0;
+    for (std::size_t i = 0; open > most && i + 1 < levels_.size(); ++i) {
+      if (!levels_[i].handle) continue;
+      levels_[i].handle.reset();
+      --open;
+    }
+  }
+
+  // An open that ran out of descriptors is tried once more after the
+  // caller and the walk have let go of all they can.
+  template <typename Open>
+  DirectoryHandle open_directory(Open&& open) {
+    DirectoryOpening opening = open();
+    if (opening.out_of_handles) {
+      if (handles_.release) handles_.release();
+      close_spare_levels(1);
+      opening = open();
+    }
+    return std::move(opening.directory);
+  }
+
   // False for a directory this walk has met before. One that has no
-  // identity to compare is walked: the file system could not open it.
-  bool first_visit(const std::string& directory) {
-    std::optional<DirectoryId> id = fs_.directory_id(directory);
+  // identity to compare is walked.
+  bool first_visit(const OpenDirectory& directory) {
+    std::optional<DirectoryId> id = directory.id();
     return !id || walked_.insert(*id).second;
   }
 
@@ -122,6 +245,9 @@ class Walker {
   FileSystem& fs_;
   std::string_view file_pattern_;
   const FileVisitor& visitor_;
+  const WalkHandles& handles_;
+  DirectoryHandle start_;
+  std::string next_text_;  // the text of the subdirectory walked last
   std::unordered_set<DirectoryId, DirectoryIdHash> walked_;
   std::vector<Level> levels_;
 };
@@ -131,8 +257,9 @@ class Walker {
 WalkResult walk_pattern(const PathStyle& style, FileSystem& fs,
                         const std::string& argument,
                         std::string_view file_pattern,
-                        const FileVisitor& visitor, bool recursive) {
-  Walker walker(style, fs, file_pattern, visitor);
+                        const FileVisitor& visitor, bool recursive,
+                        const WalkHandles& handles) {
+  Walker walker(style, fs, file_pattern, visitor, handles);
   return walker.run(argument, recursive);
 }
 

@@ -29,17 +29,36 @@ struct WalkResult {
   std::optional<std::string> subdirectory;
 };
 
-// Called once per file with its full path text, valid during the call only.
-using FileVisitor = std::function<void(const std::string& path)>;
+// A file the walk found: its directory, held open, its name there, and its
+// full path text. Valid during the visitor's call only.
+struct FoundFile {
+  const DirectoryHandle& directory;
+  std::string_view name;
+  const std::string& path;
+};
+
+// Called once per file.
+using FileVisitor = std::function<void(const FoundFile& file)>;
+
+// How many directories the walk may hold open at once, and how it asks its
+// caller to close what the caller holds (files queued for probing keep their
+// directories open) when the process runs out of descriptors.
+struct WalkHandles {
+  std::size_t most_open_levels = 64;
+  std::function<void()> release;
+};
 
 // Visits the files that `argument` names (a directory's files matching
 // `file_pattern`), in name order; with `recursive`, then walks every
 // subdirectory of the argument's directory with `file_pattern`, each
-// directory at most once however many links lead to it. Prints nothing.
-// Exceptions thrown by the visitor pass through.
+// directory at most once however many links lead to it. Every directory is
+// read once and held open while the walk needs it, so no depth of tree or
+// length of text is beyond it. Prints nothing. Exceptions thrown by the
+// visitor pass through.
 WalkResult walk_pattern(const PathStyle& style, FileSystem& fs,
                         const std::string& argument,
                         std::string_view file_pattern,
-                        const FileVisitor& visitor, bool recursive);
+                        const FileVisitor& visitor, bool recursive,
+                        const WalkHandles& handles = {});
 
 }  // namespace ostrel

@@ -77,9 +77,10 @@ void run_in_turn(const ArgumentRun& run, const std::string& argument) {
   RunTotals totals;
   WalkResult walked = walk_pattern(
       run.style, run.fs, argument, "*.jpg",
-      [&](const std::string& path) {
-        report_result(path, probe_jpeg(run.fs, path), totals,
-                      run.options.verbosity, run.print);
+      [&](const FoundFile& file) {
+        report_result(file.path,
+                      probe_jpeg(run.fs, *file.directory, file.name, file.path),
+                      totals, run.options.verbosity, run.print);
       },
       run.options.recursive != 0);
   if (walked.code == WALK_NO_MEMORY)

@@ -72,11 +72,12 @@ TEST_P(PoolOrder, HandsResultsBackInQueueOrderWithinTheWindow) {
   test::MemoryFileSystem fs;
   add_numbered_files(fs, 1, 400);
   ProbePool pool(fs, GetParam().threads, GetParam().window);
+  const DirectoryHandle root = fs.open_directory("").directory;
   Handed handed;
   auto handle = collect(handed, pool);
   std::vector<std::string> files = numbers(1, 400);
   for (const std::string& file : files) {
-    pool.submit(file, handle);
+    pool.submit(FoundFile{root, file, file}, handle);
     EXPECT_LE(pool.in_flight(), GetParam().window);
   }
   pool.drain(handle);
@@ -94,12 +95,13 @@ TEST(ProbePool, ProbeExceptionComesOutWhereItsResultWouldBe) {
   test::MemoryFileSystem fs;
   add_numbered_files(fs, 1, 130, "13");
   ProbePool pool(fs, 4, 8);
+  const DirectoryHandle root = fs.open_directory("").directory;
   Handed handed;
   auto handle = collect(handed, pool);
   EXPECT_THROW(
       {
         for (const std::string& file : numbers(1, 40))
-          pool.submit(file, handle);
+          pool.submit(FoundFile{root, file, file}, handle);
         pool.drain(handle);
       },
       std::runtime_error);
@@ -109,7 +111,8 @@ TEST(ProbePool, ProbeExceptionComesOutWhereItsResultWouldBe) {
 
   // Nothing of the abandoned files reaches the next run.
   handed.paths.clear();
-  for (const std::string& file : numbers(100, 130)) pool.submit(file, handle);
+  for (const std::string& file : numbers(100, 130))
+    pool.submit(FoundFile{root, file, file}, handle);
   pool.drain(handle);
   EXPECT_EQ(handed.paths, numbers(100, 130));
 }
@@ -118,9 +121,11 @@ TEST(ProbePool, OneFileNeedsNoThreadToEnd) {
   test::MemoryFileSystem fs;
   add_numbered_files(fs, 7, 8);
   ProbePool pool(fs, 4, 8);
+  const DirectoryHandle root = fs.open_directory("").directory;
   Handed handed;
   auto handle = collect(handed, pool);
-  pool.submit("7", handle);
+  const std::string seven = "7";
+  pool.submit(FoundFile{root, seven, seven}, handle);
   pool.drain(handle);
   EXPECT_EQ(handed.paths, std::vector<std::string>{"7"});
 }

@@ -4,7 +4,7 @@
 # standard output, the exit status 0 and an empty standard error. A timeout
 # guards every run against a hang; it is no timing.
 # Usage: hostile.sh OSTREL HOSTILE_TOOL GROUP
-#   groups: links special names sizes permissions writes
+#   groups: links special names sizes permissions writes depth
 # Exit status 77: the group could not run here (skipped).
 set -uo pipefail
 
@@ -207,15 +207,14 @@ group_sizes() {
   row_file "a directory of 200,000 entries" "$root/expected" -r big
   "$tool" remove big || exit 1
 
-  # 10,000 levels, each but the last holding an empty f.jpg. A level is
-  # walked while the platform accepts its path: its file is probed while
-  # the file's path fits, and refused once only the directory's fits.
+  # 10,000 levels, each but the last holding an empty f.jpg: every level is
+  # walked, however long its path grows (about 100 MB of output).
   mkdir deep
   "$tool" chain deep 10000 || exit 1
-  awk -v max="$(getconf PATH_MAX .)" 'BEGIN {
-    for (dir = "deep"; length(dir) + 1 < max; dir = dir "/d") {
-      file = dir "/f.jpg"
-      print file (length(file) < max ? ":can'\''t find marker" : ";can'\''t open file")
+  awk 'BEGIN {
+    for (dir = "deep"; level < 10000; dir = dir "/d") {
+      print dir "/f.jpg:can'\''t find marker"
+      level++
     }
   }' >"$root/expected"
   row_file "a tree 10,000 levels deep" "$root/expected" -r deep
@@ -264,15 +263,47 @@ group_writes() {
   rows=$((rows + 1))
   local writes
   writes=$(grep -E 'O_WRONLY|O_RDWR|O_CREAT|O_TRUNC|creat\(' "$root/trace")
-  if ! grep -q 'open.*"d/sub/b.jpg"' "$root/trace" || [ -n "$writes" ]; then
+  # Files are opened by name, relative to their directory.
+  if ! grep -q 'openat(.*"b.jpg"' "$root/trace" || [ -n "$writes" ]; then
     failures=$((failures + 1))
-    echo "FAIL: $group: no read of d/sub/b.jpg in the trace, or a write flag"
+    echo "FAIL: $group: no open of b.jpg in the trace, or a write flag"
     echo "$writes" | head -n 20
   fi
 }
 
+# Trees far deeper than any path the system takes whole, each walked in
+# full, also with only 64 descriptors to hold its directories with.
+group_depth() {
+  new_tree depth
+  mkdir chain long ladder
+  "$tool" jpegchain chain 10000 d 2500 || exit 1
+  "$tool" jpegchain long 40 "$(printf 'n%.0s' {1..200})" 1 || exit 1
+  "$tool" ladder ladder 3000 || exit 1
+  awk 'BEGIN {
+    for (dir = "chain"; level <= 10000; dir = dir "/d") {
+      if (level % 2500 == 0) print dir "/a.jpg 64 48"
+      level++
+    }
+    name = sprintf("%200s", ""); gsub(/ /, "n", name)
+    for (dir = "long"; n <= 40; dir = dir "/" name) {
+      print dir "/a.jpg 64 48"
+      n++
+    }
+  }' >"$root/chains"
+  local size
+  size=$(stat -c %s chain/a.jpg)
+  for limit in unlimited 64; do
+    [ $limit = unlimited ] || runner=(bash -c 'ulimit -n 64 && exec "$@"' -)
+    row_file "a 10,000-level chain, a 40-level chain of 200-byte names (descriptors: $limit)" \
+        "$root/chains" -r chain long
+    row "a 3,000-level tree with a leaf beside every level (descriptors: $limit)" \
+        "3000 $((3000 * size)) $size 64 48\n" -v0 -s -r ladder
+    runner=()
+  done
+}
+
 case $group in
-  links|special|names|sizes|permissions|writes) "group_$group" ;;
+  links|special|names|sizes|permissions|writes|depth) "group_$group" ;;
   *) echo "unknown group: $group" >&2; exit 2 ;;
 esac
 echo "$group: $rows rows, $failures failed"

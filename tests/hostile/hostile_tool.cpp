@@ -12,12 +12,22 @@
 //   hostile_tool chain DIR DEPTH               DEPTH nested directories "d"
 //                                              below DIR, each but the last
 //                                              holding an empty f.jpg
+//   hostile_tool jpegchain DIR DEPTH NAME EVERY
+//                                              DEPTH nested directories NAME
+//                                              below DIR; DIR and every
+//                                              EVERYth of them hold a.jpg
+//   hostile_tool ladder DIR DEPTH              DEPTH nested directories "d"
+//                                              below DIR; DIR and each of
+//                                              them but the last also hold
+//                                              "z", a leaf holding a.jpg
 //   hostile_tool remove DIR                    removes a tree of any depth
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,6 +98,54 @@ bool make_many(const std::string& dir, long count) {
   return ok;
 }
 
+bool write_at(int directory, const char* name,
+              const std::vector<unsigned char>& bytes) {
+  int fd = ::openat(directory, name, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool written = ::write(fd, bytes.data(), bytes.size()) ==
+                 static_cast<ssize_t>(bytes.size());
+  return ::close(fd) == 0 && written;
+}
+
+// Goes one level down from `directory` (which it closes) into a new
+// subdirectory `name`: deeper than any path, so always by descriptor.
+int make_and_enter(int directory, const char* name) {
+  int below = -1;
+  if (::mkdirat(directory, name, 0755) == 0)
+    below = ::openat(directory, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ::close(directory);
+  return below;
+}
+
+bool make_jpeg_chain(const std::string& dir, int depth, const std::string& name,
+                     int every, const JpegImage& image) {
+  int directory = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (int level = 0; directory >= 0; ++level) {
+    if (level % every == 0 && !write_at(directory, "a.jpg", image.bytes))
+      break;
+    if (level == depth) return ::close(directory) == 0;
+    directory = make_and_enter(directory, name.c_str());
+  }
+  if (directory >= 0) ::close(directory);
+  return false;
+}
+
+bool make_ladder(const std::string& dir, int depth, const JpegImage& image) {
+  int directory = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (int level = 0; directory >= 0; ++level) {
+    if (level == depth) return ::close(directory) == 0;
+    int leaf = -1;
+    if (::mkdirat(directory, "z", 0755) == 0)
+      leaf = ::openat(directory, "z", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool written = leaf >= 0 && write_at(leaf, "a.jpg", image.bytes);
+    if (leaf >= 0) ::close(leaf);
+    if (!written) break;
+    directory = make_and_enter(directory, "d");
+  }
+  if (directory >= 0) ::close(directory);
+  return false;
+}
+
 bool run(const std::vector<std::string>& args) {
   const std::string& command = args[0];
   std::size_t count = args.size();
@@ -107,6 +165,13 @@ bool run(const std::vector<std::string>& args) {
   if (command == "chain" && count == 3)
     return ostrel::test::make_chain(args[1], std::atoi(args[2].c_str()), "d",
                                     "f.jpg");
+  if (command == "jpegchain" && count == 5)
+    return make_jpeg_chain(args[1], std::atoi(args[2].c_str()), args[3],
+                           std::max(std::atoi(args[4].c_str()), 1),
+                           small_jpeg("64", "48"));
+  if (command == "ladder" && count == 3)
+    return make_ladder(args[1], std::atoi(args[2].c_str()),
+                       small_jpeg("64", "48"));
   if (command == "remove" && count == 2)
     return ostrel::test::remove_tree(args[1]);
   std::fputs("hostile_tool: unknown command or wrong arguments\n", stderr);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "jpeg/probe.h"
+#include "support/probe_path.h"
 #include "support/jpeg_writer.h"
 #include "support/memory_fs.h"
 #include "support/samples.h"
@@ -152,7 +153,7 @@ void expect_cases(const std::vector<Case>& cases) {
     SCOPED_TRACE(row.name);
     test::MemoryFileSystem fs;
     fs.add_file("image.jpg", row.bytes);
-    ProbeResult result = probe_jpeg(fs, "image.jpg");
+    ProbeResult result = test::probe_path(fs, "image.jpg");
     EXPECT_EQ(result.status, row.status);
     if (row.status != ProbeStatus::ok) continue;
     EXPECT_EQ(result.info.width, row.width);
@@ -170,7 +171,7 @@ TEST(ProbeFile, CannotOpenADirectoryOrAMissingFile) {
   std::filesystem::create_directory(dir / "folder.jpg");
   for (const char* name : {"folder.jpg", "missing.jpg"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(probe_jpeg(disk_file_system(), (dir / name).string()).status,
+    EXPECT_EQ(test::probe_path(disk_file_system(), (dir / name).string()).status,
               ProbeStatus::cannot_open);
   }
 }
@@ -182,7 +183,7 @@ TEST(Samples, MatchTheGeneratorAndProbe) {
     std::ifstream file(path, std::ios::binary);
     Bytes shipped((std::istreambuf_iterator<char>(file)), {});
     EXPECT_EQ(shipped, sample.bytes) << "rerun make_samples";
-    ProbeResult result = probe_jpeg(disk_file_system(), path);
+    ProbeResult result = test::probe_path(disk_file_system(), path);
     EXPECT_EQ(result.status,
               sample.has_frame ? ProbeStatus::ok : ProbeStatus::no_marker);
     EXPECT_EQ(result.info.width, sample.has_frame ? sample.width : 0);

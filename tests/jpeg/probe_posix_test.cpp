@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "jpeg/probe.h"
+#include "support/probe_path.h"
 #include "support/jpeg_writer.h"
 #include "support/temp_dir.h"
 
@@ -43,7 +44,7 @@ TEST(ProbePosix, NeverReadsAnythingButARegularFile) {
        {fifo, (dir / "device.jpg").string(), socket}) {
     if (path == socket && !have_socket) continue;
     SCOPED_TRACE(path);
-    EXPECT_EQ(probe_jpeg(disk_file_system(), path).status,
+    EXPECT_EQ(test::probe_path(disk_file_system(), path).status,
               ProbeStatus::cannot_open);
   }
 }
@@ -53,7 +54,7 @@ TEST(ProbePosix, FollowsALinkToARegularFile) {
   test::write_file(dir / "image.jpg", test::make_jpeg({}).bytes);
   std::filesystem::create_symlink("image.jpg", dir / "link.jpg");
   ProbeResult result =
-      probe_jpeg(disk_file_system(), (dir / "link.jpg").string());
+      test::probe_path(disk_file_system(), (dir / "link.jpg").string());
   EXPECT_EQ(result.status, ProbeStatus::ok);
   EXPECT_EQ(result.info.width, 640);
 }
@@ -68,7 +69,7 @@ TEST(ProbePosix, ReportsTheTrueSizeOfASparseFileOver4GiB) {
   const std::uint64_t size = (std::uint64_t{5} << 30) + 3;
   if (::truncate(path.c_str(), static_cast<off_t>(size)) != 0)
     GTEST_SKIP() << "no sparse file of 5 GiB here";
-  ProbeResult result = probe_jpeg(disk_file_system(), path);
+  ProbeResult result = test::probe_path(disk_file_system(), path);
   EXPECT_EQ(result.status, ProbeStatus::ok);
   EXPECT_EQ(result.info.width, 4000);
   EXPECT_EQ(result.info.height, 3000);

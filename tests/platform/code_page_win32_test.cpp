@@ -58,7 +58,7 @@ TEST_F(CodePage932, TrailByteIsNeverASeparator) {
     return true;
   });
   EXPECT_EQ(found, std::vector<std::string>{TABLE + "\\a.jpg"});
-  EXPECT_TRUE(disk_file_system().open_file(found.front()));
+  EXPECT_TRUE(test::windows_disk().open_path(found.front()));
 }
 
 }  // namespace

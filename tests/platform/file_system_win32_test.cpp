@@ -16,7 +16,7 @@ using Found = std::map<std::string, bool>;  // name -> is a directory
 
 Found search_all(const std::string& text, bool* any = nullptr) {
   Found found;
-  bool result = disk_file_system().search(text, [&](const DirectoryEntry& e) {
+  bool result = test::windows_disk().search(text, [&](const DirectoryEntry& e) {
     found[std::string(e.name)] = e.is_directory;
     return true;
   });
@@ -34,7 +34,7 @@ class FileSystemWin32 : public ::testing::Test {
     folder_.write("photos\\c.txt", "c");
   }
   test::ScratchFolder folder_;
-  FileSystem& fs_ = disk_file_system();
+  SearchByText& fs_ = test::windows_disk();
 };
 
 TEST_F(FileSystemWin32, SearchReportsStoredNamesAndDirectories) {

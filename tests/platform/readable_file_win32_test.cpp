@@ -23,7 +23,7 @@ std::string read_string(const ReadableFile& file, std::uint64_t offset,
 TEST(ReadableFileWin32, ReadsAtOffsetsUpToTheEnd) {
   test::ScratchFolder folder;
   folder.write("a.jpg", "0123456789");
-  auto file = disk_file_system().open_file("a.jpg");
+  auto file = test::windows_disk().open_path("a.jpg");
   ASSERT_TRUE(file);
   EXPECT_EQ(file->size(), 10u);
   EXPECT_EQ(read_string(*file, 0, 4), "0123");
@@ -60,7 +60,7 @@ TEST(ReadableFileWin32, OpensOnlyExistingDiskFiles) {
       {"con.jpg", false},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(disk_file_system().open_file(c.path) != nullptr, c.opens)
+    EXPECT_EQ(test::windows_disk().open_path(c.path) != nullptr, c.opens)
         << c.path;
 }
 
@@ -72,7 +72,7 @@ TEST(ReadableFileWin32, DeniesNobodyReadingOrWriting) {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-  auto file = disk_file_system().open_file("a.jpg");
+  auto file = test::windows_disk().open_path("a.jpg");
   EXPECT_TRUE(file);
   // ...and an open file does not keep a new writer out.
   HANDLE second = ::CreateFileA("a.jpg", GENERIC_READ | GENERIC_WRITE,
@@ -88,7 +88,7 @@ TEST(ReadableFileWin32, ThreadsReadOneFileAtTheirOwnOffsets) {
   std::string bytes;
   for (int i = 0; i < 4096; ++i) bytes += static_cast<char>(i * 7 % 251);
   folder.write("a.jpg", bytes);
-  auto file = disk_file_system().open_file("a.jpg");
+  auto file = test::windows_disk().open_path("a.jpg");
   ASSERT_TRUE(file);
   std::vector<int> mismatches(4, 0);
   std::vector<std::thread> readers;

@@ -7,10 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "support/jpeg_writer.h"
 #include "support/temp_dir.h"
 
 namespace ostrel::test {
+
+// The Windows disk, which searches its directories by text.
+inline SearchByText& windows_disk() {
+  return dynamic_cast<SearchByText&>(disk_file_system());
+}
 
 class ScratchFolder {
  public:

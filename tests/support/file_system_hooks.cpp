@@ -64,15 +64,6 @@ void FileSystemHooks::after_search(const std::string& search_text) {
   change();
 }
 
-bool HookedDisk::search(
-    const std::string& search_text,
-    const std::function<bool(const DirectoryEntry&)>& on_entry) {
-  before(Call::search, search_text);
-  bool found = disk_.search(search_text, on_entry);
-  after_search(search_text);
-  return found;
-}
-
 std::optional<bool> HookedDisk::lookup(const std::string& text) {
   before(Call::lookup, text);
   return disk_.lookup(text);
@@ -88,14 +79,57 @@ unsigned HookedDisk::drive_type(const std::string& full_path) {
   return disk_.drive_type(full_path);
 }
 
-std::optional<DirectoryId> HookedDisk::directory_id(const std::string& text) {
-  before(Call::directory_id, text);
-  return disk_.directory_id(text);
+namespace {
+
+// The disk's own directory, with the text it was opened by.
+class HookedDirectory final : public OpenDirectory {
+ public:
+  HookedDirectory(DirectoryHandle disk, std::string text)
+      : OpenDirectory(disk->id()), disk(std::move(disk)), text(std::move(text)) {}
+  const DirectoryHandle disk;
+  const std::string text;
+};
+
+const HookedDirectory& hooked(const OpenDirectory& directory) {
+  return static_cast<const HookedDirectory&>(directory);
 }
 
-std::unique_ptr<ReadableFile> HookedDisk::open_file(const std::string& path) {
+DirectoryOpening wrap(DirectoryOpening opening, const std::string& text) {
+  if (opening.directory)
+    opening.directory =
+        std::make_shared<HookedDirectory>(std::move(opening.directory), text);
+  return opening;
+}
+
+}  // namespace
+
+DirectoryOpening HookedDisk::open_directory(const std::string& text) {
+  before(Call::open_directory, text);
+  return wrap(disk_.open_directory(text), text);
+}
+
+DirectoryOpening HookedDisk::open_subdirectory(const OpenDirectory& parent,
+                                               std::string_view name,
+                                               const std::string& text) {
+  before(Call::open_directory, text);
+  return wrap(disk_.open_subdirectory(*hooked(parent).disk, name, text), text);
+}
+
+void HookedDisk::read_directory(const OpenDirectory& directory,
+                                std::string_view file_pattern,
+                                bool directories, EntrySink& sink) {
+  std::string search = hooked(directory).text + std::string(file_pattern);
+  before(Call::search, search);
+  disk_.read_directory(*hooked(directory).disk, file_pattern, directories,
+                       sink);
+  after_search(search);
+}
+
+FileOpening HookedDisk::open_file(const OpenDirectory& directory,
+                                  std::string_view name,
+                                  const std::string& path) {
   before(Call::open_file, path);
-  return disk_.open_file(path);
+  return disk_.open_file(*hooked(directory).disk, name, path);
 }
 
 }  // namespace ostrel::test

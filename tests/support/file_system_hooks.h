@@ -19,6 +19,7 @@ enum class Call {
   full_path,
   drive_type,
   directory_id,
+  open_directory,
   open_file,
 };
 
@@ -61,17 +62,23 @@ class FileSystemHooks {
   std::function<void()> change_;
 };
 
-// The real file system of this platform, every call through the hooks.
+// The real file system of this platform, every call through the hooks. A
+// read of a directory counts as a search of its directory text followed by
+// the file pattern (`photos/*.jpg`).
 class HookedDisk final : public FileSystem, public FileSystemHooks {
  public:
-  bool search(const std::string& search_text,
-              const std::function<bool(const DirectoryEntry&)>& on_entry)
-      override;
   std::optional<bool> lookup(const std::string& text) override;
   std::optional<std::string> full_path(const std::string& text) override;
   unsigned drive_type(const std::string& full_path) override;
-  std::optional<DirectoryId> directory_id(const std::string& text) override;
-  std::unique_ptr<ReadableFile> open_file(const std::string& path) override;
+  DirectoryOpening open_directory(const std::string& text) override;
+  DirectoryOpening open_subdirectory(const OpenDirectory& parent,
+                                     std::string_view name,
+                                     const std::string& text) override;
+  void read_directory(const OpenDirectory& directory,
+                      std::string_view file_pattern, bool directories,
+                      EntrySink& sink) override;
+  FileOpening open_file(const OpenDirectory& directory, std::string_view name,
+                        const std::string& path) override;
 
  private:
   FileSystem& disk_ = disk_file_system();

@@ -267,7 +267,7 @@ std::optional<DirectoryId> MemoryFileSystem::directory_id(
   return DirectoryId{0, node->index};
 }
 
-std::unique_ptr<ReadableFile> MemoryFileSystem::open_file(
+std::unique_ptr<ReadableFile> MemoryFileSystem::open_path(
     const std::string& path) {
   before(Call::open_file, path);
   std::shared_ptr<const Bytes> bytes;

@@ -52,7 +52,7 @@ class MemoryFile final : public ReadableFile {
 
 enum class PathRules { windows, posix };
 
-class MemoryFileSystem final : public FileSystem, public FileSystemHooks {
+class MemoryFileSystem final : public SearchByText, public FileSystemHooks {
  public:
   explicit MemoryFileSystem(PathRules rules = PathRules::windows);
 
@@ -80,7 +80,7 @@ class MemoryFileSystem final : public FileSystem, public FileSystemHooks {
   std::optional<std::string> full_path(const std::string& text) override;
   unsigned drive_type(const std::string& full_path) override;
   std::optional<DirectoryId> directory_id(const std::string& text) override;
-  std::unique_ptr<ReadableFile> open_file(const std::string& path) override;
+  std::unique_ptr<ReadableFile> open_path(const std::string& path) override;
 
  private:
   struct Node;

@@ -60,7 +60,14 @@ TEST(SortsBefore, BreaksCaseTiesByRawBytes) {
 
 class Listing : public ::testing::Test {
  protected:
-  const PathStyle style_ = windows_path_style({});
+  // One read of the directory `text` (with its separator).
+  DirectoryListing list(const std::string& text, std::string_view pattern,
+                        bool directories = false) {
+    DirectoryHandle directory = fs_.open_directory(text).directory;
+    EXPECT_TRUE(directory) << text;
+    return list_directory(fs_, *directory, pattern, directories);
+  }
+
   MemoryFileSystem fs_;
 };
 
@@ -68,11 +75,11 @@ TEST_F(Listing, SortsInNameOrder) {
   for (const char* name :
        {"b.jpg", "_x.jpg", "A.jpg", "a1.jpg", "img10.jpg", "img9.jpg"})
     fs_.add_file(std::string("p\\") + name);
-  auto list = list_files(style_, fs_, "p\\*.jpg");
-  ASSERT_TRUE(list);
-  EXPECT_EQ(texts_of(*list),
-            (Texts{"p\\_x.jpg", "p\\A.jpg", "p\\a1.jpg", "p\\b.jpg",
-                   "p\\img10.jpg", "p\\img9.jpg"}));
+  DirectoryListing listing = list("p\\", "*.jpg");
+  ASSERT_TRUE(listing.files);
+  EXPECT_EQ(texts_of(*listing.files),
+            (Texts{"_x.jpg", "A.jpg", "a1.jpg", "b.jpg", "img10.jpg",
+                   "img9.jpg"}));
 }
 
 TEST(NameList, OrderOfCaseTwinsDoesNotDependOnTheSearch) {
@@ -83,58 +90,57 @@ TEST(NameList, OrderOfCaseTwinsDoesNotDependOnTheSearch) {
   }
 }
 
-TEST_F(Listing, FilesAndDirectoriesAreListedApart) {
+TEST_F(Listing, FilesAndDirectoriesComeFromOneReadApart) {
   fs_.add_file("p\\a.jpg");
   fs_.add_directory("p\\b.jpg");
   fs_.add_directory("p\\...");
   fs_.add_file("p\\.hidden");
   fs_.add_directory("p\\.hdir");
-  auto files = list_files(style_, fs_, "p\\*");
-  auto directories = list_matches(style_, fs_, "p\\*", true);
-  ASSERT_TRUE(files && directories);
-  EXPECT_EQ(texts_of(*files), (Texts{"p\\.hidden", "p\\a.jpg"}));
+  DirectoryListing listing = list("p\\", "*", true);
+  ASSERT_TRUE(listing.files && listing.directories);
+  EXPECT_EQ(texts_of(*listing.files), (Texts{".hidden", "a.jpg"}));
   // The search reports "." and ".." too; they are never listed.
-  EXPECT_EQ(texts_of(*directories),
-            (Texts{"p\\...", "p\\.hdir", "p\\b.jpg"}));
+  EXPECT_EQ(texts_of(*listing.directories), (Texts{"...", ".hdir", "b.jpg"}));
+  // Without subdirectories asked for, that listing is empty.
+  listing = list("p\\", "*");
+  ASSERT_TRUE(listing.directories);
+  EXPECT_TRUE(listing.directories->empty());
 }
 
 TEST_F(Listing, NothingMatchingGivesAnEmptyListing) {
   fs_.add_file("p\\a.txt");
   fs_.add_directory("q");
-  const char* patterns[] = {"p\\*.jpg", "nosuch\\*.jpg", "p\\b.txt",
-                            "p\\a.txt\\"};
-  for (const char* pattern : patterns) {
-    auto list = list_files(style_, fs_, pattern);
-    ASSERT_TRUE(list) << pattern;
-    EXPECT_TRUE(list->empty()) << pattern;
+  const std::pair<const char*, const char*> reads[] = {
+      {"p\\", "*.jpg"}, {"nosuch\\", "*.jpg"}, {"p\\", "b.txt"},
+      {"p\\a.txt\\", ""}, {"q\\", "*.*"}};
+  for (const auto& [text, pattern] : reads) {
+    DirectoryListing listing = list(text, pattern, true);
+    ASSERT_TRUE(listing.files && listing.directories) << text << pattern;
+    EXPECT_TRUE(listing.files->empty()) << text << pattern;
+    EXPECT_TRUE(listing.directories->empty()) << text << pattern;
   }
-  auto directories = list_matches(style_, fs_, "q\\*.*", true);
-  ASSERT_TRUE(directories);
-  EXPECT_TRUE(directories->empty());
 }
 
-TEST_F(Listing, KeepsThePatternsDirectoryAndTheStoredName) {
+TEST_F(Listing, KeepsTheStoredName) {
   fs_.add_file("Photos\\IMG.jpg");
-  auto list = list_files(style_, fs_, "PHOTOS/img.JPG");
-  ASSERT_TRUE(list);
-  EXPECT_EQ(texts_of(*list), (Texts{"PHOTOS/IMG.jpg"}));
+  DirectoryListing listing = list("PHOTOS/", "img.JPG");
+  ASSERT_TRUE(listing.files);
+  EXPECT_EQ(texts_of(*listing.files), (Texts{"IMG.jpg"}));
 }
 
-TEST_F(Listing, ADirectoryPatternListsItsEntries) {
+// The files search failing loses the whole read; the subdirectories
+// search failing loses only their listing.
+TEST_F(Listing, RunningOutOfMemoryLosesWhatCouldNotBeStored) {
   fs_.add_file("p\\a.jpg");
-  auto list = list_files(style_, fs_, "p");
-  ASSERT_TRUE(list);
-  EXPECT_EQ(texts_of(*list), (Texts{"p\\a.jpg"}));
-}
-
-TEST_F(Listing, RunningOutOfMemoryGivesNoListing) {
-  fs_.add_file("p\\a.jpg");
+  fs_.add_directory("p\\d");
   fs_.fail_search(1);
-  EXPECT_FALSE(list_files(style_, fs_, "p\\*.jpg"));
-  // A failure in the pattern's classification too.
-  fs_.fail_call(1);
-  EXPECT_FALSE(list_matches(style_, fs_, "p", true));
-  EXPECT_TRUE(list_files(style_, fs_, "p\\*.jpg"));
+  DirectoryListing listing = list("p\\", "*.jpg", true);
+  EXPECT_FALSE(listing.files);
+  fs_.fail_search(2);
+  listing = list("p\\", "*.jpg", true);
+  ASSERT_TRUE(listing.files);
+  EXPECT_EQ(texts_of(*listing.files), (Texts{"a.jpg"}));
+  EXPECT_FALSE(listing.directories);
 }
 
 TEST(NameList, MovedListKeepsItsEntries) {

@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     walk_pattern(
         native_path_style(), disk_file_system(), argv[i], "*.jpg",
-        [&visited](const std::string&) { ++visited; }, true);
+        [&visited](const FoundFile&) { ++visited; }, true);
   }
   std::printf("%llu\n", visited);
   return 0;

@@ -25,7 +25,8 @@ struct Recorder {
                   bool recursive) {
     return walk_pattern(
         style, fs, argument, "*.jpg",
-        [&](const std::string& path) { visited.push_back(path); }, recursive);
+        [&](const FoundFile& file) { visited.push_back(file.path); },
+        recursive);
   }
 };
 

@@ -1,0 +1,169 @@
+// Directories held open, read and looked up on a real POSIX disk.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/temp_dir.h"
+
+namespace ostrel {
+namespace {
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+// What one read found, each kind sorted, since the read's own order is the
+// directory's.
+struct Found final : EntrySink {
+  Names files;
+  Names directories;
+  void add_file(std::string_view name) override { files.emplace_back(name); }
+  void add_directory(std::string_view name) override {
+    directories.emplace_back(name);
+  }
+  void lose_directories() override { ADD_FAILURE() << "no memory lost"; }
+  void sort() {
+    std::sort(files.begin(), files.end());
+    std::sort(directories.begin(), directories.end());
+  }
+};
+
+class PosixDirectory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* dir : {"d", "d/sub", "d/.hdir", "a*b", "axb"})
+      fs::create_directory(root_ / dir);
+    for (const char* file : {"d/b.jpg", "d/A.JPG", "d/c.jpeg", "d/noext",
+                             "d/.h.jpg", "d/[ab].jpg", "d/back\\slash",
+                             "d/x.jpg.txt", "a*b/in.jpg", "axb/out.jpg"})
+      std::ofstream(root_ / file).put('x');
+    fs::create_directory_symlink("sub", root_ / "d/linkdir");
+    fs::create_symlink("b.jpg", root_ / "d/linkfile");
+    fs::create_symlink("nowhere", root_ / "d/dangling.jpg");
+  }
+
+  std::string at(const std::string& relative) const {
+    return (root_ / relative).string();
+  }
+
+  Found read(const std::string& directory, std::string_view pattern,
+             bool directories) {
+    Found found;
+    DirectoryHandle handle = disk_.open_directory(directory).directory;
+    EXPECT_TRUE(handle) << directory;
+    if (handle) disk_.read_directory(*handle, pattern, directories, found);
+    found.sort();
+    return found;
+  }
+
+  std::optional<DirectoryId> id_of(const std::string& text) {
+    DirectoryHandle handle = disk_.open_directory(text).directory;
+    return handle ? handle->id() : std::nullopt;
+  }
+
+  FileSystem& disk_ = disk_file_system();
+  test::TempDir root_dir_;
+  const fs::path& root_ = root_dir_.path();
+};
+
+TEST_F(PosixDirectory, ReadsTheFilesThatMatch) {
+  struct Row {
+    const char* directory;
+    const char* pattern;
+    Names expected;
+  };
+  const Row rows[] = {
+      {"d/", "*.jpg",
+       {".h.jpg", "A.JPG", "[ab].jpg", "b.jpg", "dangling.jpg"}},
+      {"d/", "*.*",
+       {".h.jpg", "A.JPG", "[ab].jpg", "b.jpg", "back\\slash", "c.jpeg",
+        "dangling.jpg", "linkfile", "noext", "x.jpg.txt"}},
+      {"d/", "?.jpg", {"A.JPG", "b.jpg"}},
+      {"d/", "L*", {"linkfile"}},
+      // No wildcard: the one entry of exactly that name, looked up.
+      {"d/", "[ab].jpg", {"[ab].jpg"}},
+      {"d/", "back\\slash", {"back\\slash"}},
+      {"d/", "dangling.jpg", {"dangling.jpg"}},
+      {"d/", "linkdir", {}},
+      {"d/", "sub", {}},
+      {"d/", "B.jpg", {}},
+      // The directory is opened as it is written, never matched.
+      {"a*b/", "*", {"in.jpg"}},
+      {"d/", "*.png", {}},
+      {"d/", ".", {}},
+      {"d/", "..", {}},
+      {"d/", "", {}},
+  };
+  for (const Row& row : rows) {
+    Found found = read(at(row.directory), row.pattern, false);
+    EXPECT_EQ(found.files, row.expected) << row.directory << row.pattern;
+    EXPECT_TRUE(found.directories.empty()) << row.directory << row.pattern;
+  }
+}
+
+TEST_F(PosixDirectory, TheSameReadFindsEverySubdirectory) {
+  for (const char* pattern : {"*.jpg", "b.jpg", "nothing"}) {
+    Found found = read(at("d"), pattern, true);
+    EXPECT_EQ(found.directories, (Names{".hdir", "linkdir", "sub"}))
+        << pattern;
+  }
+}
+
+TEST_F(PosixDirectory, OpensTheCurrentDirectoryForTheEmptyText) {
+  fs::path previous = fs::current_path();
+  fs::current_path(root_ / "d");
+  Found found = read("", "*.jpg", false);
+  auto current = id_of("");
+  fs::current_path(previous);
+  EXPECT_EQ(found.files.size(), 5u);
+  EXPECT_EQ(current, id_of(at("d")));
+}
+
+TEST_F(PosixDirectory, IdentityComesFromTheOpenDirectory) {
+  auto sub = id_of(at("d/sub"));
+  ASSERT_TRUE(sub.has_value());
+  EXPECT_EQ(id_of(at("d/linkdir")), sub);
+  EXPECT_EQ(id_of(at("d/sub/")), sub);
+  EXPECT_NE(id_of(at("d")), sub);
+  EXPECT_FALSE(id_of(at("d/b.jpg")).has_value());
+  EXPECT_FALSE(id_of(at("d/dangling.jpg")).has_value());
+  DirectoryHandle d = disk_.open_directory(at("d")).directory;
+  ASSERT_TRUE(d);
+  DirectoryHandle linked = disk_.open_subdirectory(*d, "linkdir", "").directory;
+  ASSERT_TRUE(linked);
+  EXPECT_EQ(linked->id(), sub);
+  EXPECT_FALSE(disk_.open_subdirectory(*d, "b.jpg", "").directory);
+}
+
+// A text longer than the path limit is resolved as the kernel resolves a
+// shorter one: links followed, ".." the physical parent.
+TEST_F(PosixDirectory, TextsOfAnyLengthResolveAsTheKernelWould) {
+  std::string down_up;
+  while (down_up.size() < 2 * PATH_MAX) down_up += "/sub/..";
+  struct Row {
+    std::string text;
+    std::optional<DirectoryId> expected;
+  };
+  const Row rows[] = {
+      {at("d") + down_up + "/sub/", id_of(at("d/sub"))},
+      {at("d") + down_up + "/linkdir/../", id_of(at("d"))},
+      {at("d") + down_up + "/linkdir/", id_of(at("d/sub"))},
+      {at("d") + down_up + "/nosuch/", std::nullopt},
+      {at("d") + "/" + std::string(PATH_MAX, 'x') + "/", std::nullopt},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(id_of(row.text), row.expected) << row.text.size();
+    EXPECT_EQ(disk_.lookup(row.text), row.expected ? std::optional(true)
+                                                   : std::nullopt);
+  }
+  EXPECT_EQ(disk_.lookup(at("d") + down_up + "/b.jpg"), false);
+}
+
+}  // namespace
+}  // namespace ostrel
