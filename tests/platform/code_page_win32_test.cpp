@@ -53,7 +53,7 @@ TEST_F(CodePage932, TrailByteIsNeverASeparator) {
   const std::string pattern = make_search_pattern(style, fs, TABLE, "*.jpg");
   EXPECT_EQ(pattern, TABLE + "\\*.jpg");
   std::vector<std::string> found;
-  fs.search(pattern, [&](const DirectoryEntry& entry) {
+  test::windows_disk().search(pattern, [&](const DirectoryEntry& entry) {
     found.push_back(join_dir_and_name(style, pattern, entry.name));
     return true;
   });
