@@ -20,26 +20,11 @@ constexpr std::uint32_t SHARE_ONE = 1024;
 
 constexpr std::uint64_t NO_FILE = ~std::uint64_t{0};
 
-// Descriptors run out only for a moment: the probes and the directories
-// that hold the others are being closed. A file is tried again for this
-// long before it counts as one that cannot be opened.
-constexpr int OUT_OF_HANDLES_TRIES = 2000;
-constexpr std::chrono::microseconds OUT_OF_HANDLES_PAUSE{500};
-
 }  // namespace
 
-ProbeResult ProbePool::probe_queued(FileSystem& fs, const Slot& file) {
+ProbeResult ProbePool::probe_slot(FileSystem& fs, const Slot& file) {
   std::string_view name = std::string_view(file.path).substr(file.name_start);
-  ProbeResult result = probe_jpeg(fs, *file.directory, name, file.path);
-  for (int tries = 0; result.status == ProbeStatus::out_of_handles &&
-                      tries < OUT_OF_HANDLES_TRIES;
-       ++tries) {
-    std::this_thread::sleep_for(OUT_OF_HANDLES_PAUSE);
-    result = probe_jpeg(fs, *file.directory, name, file.path);
-  }
-  if (result.status == ProbeStatus::out_of_handles)
-    result.status = ProbeStatus::cannot_open;
-  return result;
+  return probe_jpeg(fs, *file.directory, name, file.path);
 }
 
 ProbePool::ProbePool(FileSystem& fs, unsigned threads, std::size_t window)
@@ -87,6 +72,7 @@ void ProbePool::discard() {
   for (; in_flight() > 0; ++retired_) {
     wait_until_done(retired_);
     slot(retired_).error = nullptr;
+    slot(retired_).directory.reset();
   }
 }
 
@@ -117,7 +103,7 @@ void ProbePool::run(std::uint64_t index) {
   Slot& file = slot(index);
   auto start = std::chrono::steady_clock::now();
   try {
-    file.result = probe_queued(fs_, file);
+    file.result = probe_slot(fs_, file);
   } catch (...) {
     file.error = std::current_exception();
   }
@@ -128,7 +114,9 @@ void ProbePool::run(std::uint64_t index) {
   // Not written when it stays the same, as it does while all is warm: a
   // line written from two processors in turn costs more than the probe.
   if (updated != share) slow_share_.store(updated, std::memory_order_relaxed);
-  file.directory.reset();
+  // A file that found no descriptor is tried again where its result is
+  // handed over, in its directory.
+  if (file.result.status != ProbeStatus::out_of_handles) file.directory.reset();
   file.done.store(1, std::memory_order_seq_cst);
   if (awaited_.load(std::memory_order_seq_cst) == index)
     probe_done_.notify_one();
@@ -192,8 +180,21 @@ void ProbePool::hand_over_ready(const ResultHandler& handle) {
     Slot& oldest = slot(retired_++);
     if (oldest.error)
       std::rethrow_exception(std::exchange(oldest.error, nullptr));
+    if (oldest.result.status == ProbeStatus::out_of_handles)
+      probe_again_alone(oldest);
     handle(oldest.path, oldest.result);
   }
+}
+
+// Every other probe in flight ends first, closing what it holds; a file that
+// finds no descriptor even then cannot be opened.
+void ProbePool::probe_again_alone(Slot& file) {
+  for (std::uint64_t index = retired_; index < submitted_; ++index)
+    wait_until_done(index);
+  file.result = probe_slot(fs_, file);
+  if (file.result.status == ProbeStatus::out_of_handles)
+    file.result.status = ProbeStatus::cannot_open;
+  file.directory.reset();
 }
 
 }  // namespace ostrel

@@ -73,7 +73,8 @@ class ProbePool {
     std::atomic<std::uint32_t> done{0};
   };
 
-  static ProbeResult probe_queued(FileSystem& fs, const Slot& file);
+  static ProbeResult probe_slot(FileSystem& fs, const Slot& file);
+  void probe_again_alone(Slot& file);
   Slot& slot(std::uint64_t index) { return slots_[index & mask_]; }
   bool claim(std::uint64_t& index);
   void run(std::uint64_t index);

@@ -140,13 +140,17 @@ void run_argument(const ArgumentRun& run, const std::string& argument) {
 DescriptorBudget budget_descriptors(std::size_t limit) {
   // Standard input, output and error, and a few for the process itself.
   constexpr std::size_t RESERVED = 8;
-  std::size_t share = std::max<std::size_t>((limit - std::min(limit, RESERVED)) / 4, 1);
+  // Below this, one file at a time and one directory held besides the
+  // argument's and the one being read.
+  constexpr std::size_t SCARCE = 16;
+  if (limit < SCARCE) return DescriptorBudget{0, 1, 1};
+  std::size_t share = (limit - RESERVED) / 4;
   DescriptorBudget budget;
   budget.threads = static_cast<unsigned>(
       std::min<std::size_t>(share, ProbePool::DEFAULT_THREADS));
   budget.window = std::bit_floor(
-      std::clamp<std::size_t>(share, 2, ProbePool::DEFAULT_WINDOW));
-  budget.levels = std::max<std::size_t>(share, 2);
+      std::min<std::size_t>(share, ProbePool::DEFAULT_WINDOW));
+  budget.levels = share;
   return budget;
 }
 

@@ -77,5 +77,26 @@ INSTANTIATE_TEST_SUITE_P(
         SummaryCase{{{1, 1, 3000000000ull}, {3, 3, 3000000000ull}},
                     "2 6000000000 3000000000 2 2\n"}));
 
+// What the walk's levels, the queued files' directories and the open files
+// may hold together stays within the limit, with room for the process.
+TEST(DescriptorBudget, SharesTheLimitOut) {
+  struct Row {
+    std::size_t limit;
+    unsigned threads;
+    std::size_t window;
+    std::size_t levels;
+  };
+  const Row rows[] = {
+      {7, 0, 1, 1},     {15, 0, 1, 1},      {16, 2, 2, 2},
+      {64, 14, 8, 14},  {1024, 16, 128, 254}, {SIZE_MAX, 16, 128, SIZE_MAX / 4 - 2},
+  };
+  for (const Row& row : rows) {
+    DescriptorBudget budget = budget_descriptors(row.limit);
+    EXPECT_EQ(budget.threads, row.threads) << row.limit;
+    EXPECT_EQ(budget.window, row.window) << row.limit;
+    EXPECT_EQ(budget.levels, row.levels) << row.limit;
+  }
+}
+
 }  // namespace
 }  // namespace ostrel

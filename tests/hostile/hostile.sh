@@ -272,7 +272,7 @@ group_writes() {
 }
 
 # Trees far deeper than any path the system takes whole, each walked in
-# full, also with only 64 descriptors to hold its directories with.
+# full, also with only 64 or 8 descriptors to hold its directories with.
 group_depth() {
   new_tree depth
   mkdir chain long ladder
@@ -292,8 +292,9 @@ group_depth() {
   }' >"$root/chains"
   local size
   size=$(stat -c %s chain/a.jpg)
-  for limit in unlimited 64; do
-    [ $limit = unlimited ] || runner=(bash -c 'ulimit -n 64 && exec "$@"' -)
+  for limit in unlimited 64 8; do
+    [ $limit = unlimited ] ||
+      runner=(bash -c "ulimit -n $limit && exec \"\$@\"" -)
     row_file "a 10,000-level chain, a 40-level chain of 200-byte names (descriptors: $limit)" \
         "$root/chains" -r chain long
     row "a 3,000-level tree with a leaf beside every level (descriptors: $limit)" \
