@@ -59,7 +59,7 @@ struct ArgumentRun {
   ProbePool& pool;
   LinePrinter print;
   RunOptions options;
-  std::size_t most_open_levels = 64;
+  std::size_t most_open_levels = DEFAULT_OPEN_LEVELS;
 };
 
 // One argument in progress: its run, what it counted, and what becomes of
@@ -88,7 +88,7 @@ void run_argument(const ArgumentRun& run, const std::string& argument);
 struct DescriptorBudget {
   unsigned threads = ProbePool::DEFAULT_THREADS;
   std::size_t window = ProbePool::DEFAULT_WINDOW;
-  std::size_t levels = 64;
+  std::size_t levels = DEFAULT_OPEN_LEVELS;
 };
 DescriptorBudget budget_descriptors(std::size_t limit);
 

@@ -6,14 +6,13 @@
 #include "platform/wildcard.h"
 
 namespace ostrel {
-NameList::NameList(std::vector<std::string> texts, std::size_t shared_prefix)
-    : texts_(std::move(texts)) {
+
+NameList::NameList(std::vector<std::string> texts) : texts_(std::move(texts)) {
   slots_.reserve(texts_.size());
   for (std::string& text : texts_) slots_.push_back(&text);
   std::sort(slots_.begin(), slots_.end(),
-            [shared_prefix](const std::string* a, const std::string* b) {
-              return sorts_before(std::string_view(*a).substr(shared_prefix),
-                                  std::string_view(*b).substr(shared_prefix));
+            [](const std::string* a, const std::string* b) {
+              return sorts_before(*a, *b);
             });
 }
 

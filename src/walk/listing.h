@@ -19,10 +19,7 @@ namespace ostrel {
 class NameList {
  public:
   NameList() = default;
-  // The first `shared_prefix` bytes, the same in every text, are left out of
-  // the comparisons.
-  explicit NameList(std::vector<std::string> texts,
-                    std::size_t shared_prefix = 0);
+  explicit NameList(std::vector<std::string> texts);
 
   NameList(NameList&&) noexcept = default;
   NameList& operator=(NameList&&) noexcept = default;
@@ -34,8 +31,6 @@ class NameList {
   const std::string& operator[](std::size_t index) const {
     return *slots_[index];
   }
-  // Moves one entry's text out, leaving that entry empty.
-  std::string take(std::size_t index) { return std::move(*slots_[index]); }
 
  private:
   std::vector<std::string> texts_;

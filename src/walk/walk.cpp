@@ -33,6 +33,14 @@ struct Level {
   std::size_t next = 0;
 };
 
+// The length of the longest name of a listing.
+std::size_t longest_name(const NameList& names) {
+  std::size_t longest = 0;
+  for (std::size_t i = 0; i < names.count(); ++i)
+    longest = std::max(longest, names[i].size());
+  return longest;
+}
+
 // A directory just opened, with what one read of it found.
 struct ReadLevel {
   std::string text;
@@ -99,20 +107,21 @@ class Walker {
   }
 
   // False when the files could not be listed for want of memory; then none
-  // is visited.
+  // is visited. Room for the longest text is made first, so building each
+  // file's text needs none.
   bool visit_files(const ReadLevel& level) {
     if (!level.listing.files) return false;
     const NameList& files = *level.listing.files;
-    std::vector<std::string> paths;
     try {
-      paths.reserve(files.count());
-      for (std::size_t i = 0; i < files.count(); ++i)
-        paths.push_back(level.text + files[i]);
+      file_text_.reserve(level.text.size() + longest_name(files));
     } catch (const std::bad_alloc&) {
       return false;
     }
-    for (std::size_t i = 0; i < files.count(); ++i)
-      visitor_(FoundFile{level.handle, files[i], paths[i]});
+    for (std::size_t i = 0; i < files.count(); ++i) {
+      file_text_.assign(level.text);
+      file_text_ += files[i];
+      visitor_(FoundFile{level.handle, files[i], file_text_});
+    }
     return true;
   }
 
@@ -166,11 +175,8 @@ class Walker {
   bool push_level(ReadLevel read, std::vector<Step> route) {
     if (read.listing.directories->empty()) return true;
     try {
-      const NameList& names = *read.listing.directories;
-      std::size_t longest = 0;
-      for (std::size_t i = 0; i < names.count(); ++i)
-        longest = std::max(longest, names[i].size());
-      next_text_.reserve(read.text.size() + longest);
+      next_text_.reserve(read.text.size() +
+                         longest_name(*read.listing.directories));
       levels_.push_back(Level{std::move(read.text), std::move(route),
                               read.handle->id(), std::move(read.handle),
                               std::move(*read.listing.directories)});
@@ -248,6 +254,7 @@ class Walker {
   const WalkHandles& handles_;
   DirectoryHandle start_;
   std::string next_text_;  // the text of the subdirectory walked last
+  std::string file_text_;  // the text of the file visited last
   std::unordered_set<DirectoryId, DirectoryIdHash> walked_;
   std::vector<Level> levels_;
 };

@@ -43,8 +43,9 @@ using FileVisitor = std::function<void(const FoundFile& file)>;
 // How many directories the walk may hold open at once, and how it asks its
 // caller to close what the caller holds (files queued for probing keep their
 // directories open) when the process runs out of descriptors.
+inline constexpr std::size_t DEFAULT_OPEN_LEVELS = 64;
 struct WalkHandles {
-  std::size_t most_open_levels = 64;
+  std::size_t most_open_levels = DEFAULT_OPEN_LEVELS;
   std::function<void()> release;
 };
 
