@@ -22,9 +22,14 @@ constexpr std::uint64_t NO_FILE = ~std::uint64_t{0};
 
 }  // namespace
 
-ProbeResult ProbePool::probe_slot(FileSystem& fs, const Slot& file) {
+ProbeResult ProbePool::probe_slot(FileOpener& files, const Slot& file,
+                                  std::size_t read_ahead) {
   std::string_view name = std::string_view(file.path).substr(file.name_start);
-  return probe_jpeg(fs, *file.directory, name, file.path);
+  return probe_jpeg(files, *file.directory, name, file.path, read_ahead);
+}
+
+bool ProbePool::disk_is_slow() const {
+  return slow_share_.load(std::memory_order_relaxed) > SHARE_ONE / 2;
 }
 
 ProbePool::ProbePool(FileSystem& fs, unsigned threads, std::size_t window)
@@ -55,7 +60,6 @@ void ProbePool::submit(const FoundFile& file, const ResultHandler& handle) {
   next.name_start = file.path.size() - file.name.size();
   next.done.store(0, std::memory_order_relaxed);
   published_.store(++submitted_, std::memory_order_seq_cst);
-  if (!threads_started_ && in_flight() > 1) start_threads();
   wake_for_backlog();
   hand_over_ready(handle);
 }
@@ -76,17 +80,21 @@ void ProbePool::discard() {
   }
 }
 
+// Wakes a sleeping thread, or starts one more, while the queued files
+// outnumber what the awake threads can use. A run that probes one file
+// never starts one.
 void ProbePool::wake_for_backlog() {
+  if (in_flight() < 2) return;
   std::uint64_t backlog = submitted_ - claimed_.load(std::memory_order_relaxed);
   std::uint64_t threads = threads_.size();
-  std::uint64_t useful =
-      slow_share_.load(std::memory_order_relaxed) > SHARE_ONE / 2
-          ? threads
-          : computing_threads_;
-  work_ready_.notify_one_if([&](int unwoken) {
-    std::uint64_t awake = threads - static_cast<std::uint64_t>(unwoken);
+  std::uint64_t useful = disk_is_slow() ? thread_count_ : computing_threads_;
+  auto wanted = [&](std::uint64_t awake) {
     return awake < useful && backlog > WAKE_STEP * awake;
+  };
+  bool woke = work_ready_.notify_one_if([&](int unwoken) {
+    return wanted(threads - static_cast<std::uint64_t>(unwoken));
   });
+  if (!woke && threads < thread_count_ && wanted(threads)) start_thread();
 }
 
 bool ProbePool::claim(std::uint64_t& index) {
@@ -99,11 +107,12 @@ bool ProbePool::claim(std::uint64_t& index) {
   return true;
 }
 
-void ProbePool::run(std::uint64_t index) {
+void ProbePool::run(std::uint64_t index, FileOpener& files) {
   Slot& file = slot(index);
   auto start = std::chrono::steady_clock::now();
   try {
-    file.result = probe_slot(fs_, file);
+    file.result = probe_slot(files, file,
+                             disk_is_slow() ? PROBE_READ_AHEAD_SIZE : 0);
   } catch (...) {
     file.error = std::current_exception();
   }
@@ -114,25 +123,29 @@ void ProbePool::run(std::uint64_t index) {
   // Not written when it stays the same, as it does while all is warm: a
   // line written from two processors in turn costs more than the probe.
   if (updated != share) slow_share_.store(updated, std::memory_order_relaxed);
-  // A file that found no descriptor is tried again where its result is
-  // handed over, in its directory.
-  if (file.result.status != ProbeStatus::out_of_handles) file.directory.reset();
   file.done.store(1, std::memory_order_seq_cst);
   if (awaited_.load(std::memory_order_seq_cst) == index)
     probe_done_.notify_one();
 }
 
 void ProbePool::work() {
+  std::unique_ptr<FileOpener> own;
+  try {
+    own = fs_.opener_for_this_thread();
+  } catch (const std::bad_alloc&) {
+    // The file system's own opener serves as well, only slower.
+  }
+  FileOpener& files = own ? *own : fs_;
   std::uint64_t index = 0;
   while (!stopping_.load(std::memory_order_relaxed)) {
     if (claim(index)) {
-      run(index);
+      run(index, files);
       continue;
     }
     work_ready_.prepare();
     if (claim(index)) {
       work_ready_.cancel();
-      run(index);
+      run(index, files);
     } else if (stopping_.load(std::memory_order_seq_cst)) {
       work_ready_.cancel();
     } else {
@@ -141,14 +154,13 @@ void ProbePool::work() {
   }
 }
 
-void ProbePool::start_threads() {
-  threads_started_ = true;
+void ProbePool::start_thread() {
   try {
     threads_.reserve(thread_count_);
-    while (threads_.size() < thread_count_)
-      threads_.emplace_back([this] { work(); });
+    threads_.emplace_back([this] { work(); });
   } catch (const std::exception&) {
-    // Fewer threads, or none: the queuing thread probes what they leave.
+    // No more threads: the queuing thread probes what the others leave.
+    thread_count_ = static_cast<unsigned>(threads_.size());
   }
 }
 
@@ -159,7 +171,7 @@ void ProbePool::wait_until_done(std::uint64_t index) {
   std::uint64_t next = 0;
   while (awaited.done.load(std::memory_order_acquire) == 0) {
     if (claim(next)) {
-      run(next);
+      run(next, fs_);
       continue;
     }
     awaited_.store(index, std::memory_order_seq_cst);
@@ -178,23 +190,27 @@ void ProbePool::hand_over_ready(const ResultHandler& handle) {
   while (in_flight() > 0 &&
          slot(retired_).done.load(std::memory_order_acquire) != 0) {
     Slot& oldest = slot(retired_++);
+    // Released on this thread, which shares the walk's descriptors: a
+    // worker may hold descriptors of its own.
+    DirectoryHandle directory = std::move(oldest.directory);
     if (oldest.error)
       std::rethrow_exception(std::exchange(oldest.error, nullptr));
+    // A file that found no descriptor is tried again here, in its directory.
     if (oldest.result.status == ProbeStatus::out_of_handles)
-      probe_again_alone(oldest);
+      probe_again_alone(oldest, *directory);
     handle(oldest.path, oldest.result);
   }
 }
 
 // Every other probe in flight ends first, closing what it holds; a file that
 // finds no descriptor even then cannot be opened.
-void ProbePool::probe_again_alone(Slot& file) {
+void ProbePool::probe_again_alone(Slot& file, const OpenDirectory& directory) {
   for (std::uint64_t index = retired_; index < submitted_; ++index)
     wait_until_done(index);
-  file.result = probe_slot(fs_, file);
+  std::string_view name = std::string_view(file.path).substr(file.name_start);
+  file.result = probe_jpeg(fs_, directory, name, file.path);
   if (file.result.status == ProbeStatus::out_of_handles)
     file.result.status = ProbeStatus::cannot_open;
-  file.directory.reset();
 }
 
 }  // namespace ostrel

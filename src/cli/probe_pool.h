@@ -28,15 +28,15 @@ class ProbePool {
   // Enough probes in flight to keep a disk's queue busy when the cache is
   // cold. With a warm cache only as many threads as there are processors
   // are kept awake; the rest sleep.
-  static constexpr unsigned DEFAULT_THREADS = 16;
-  static constexpr std::size_t DEFAULT_WINDOW = 128;
+  static constexpr unsigned DEFAULT_THREADS = 32;
+  static constexpr std::size_t DEFAULT_WINDOW = 256;
 
   // Probes with `probe_jpeg` through `fs`. `window` files at most are
   // queued or held as results (rounded up to a power of two); at most
-  // `threads` + 1 are open at once. The threads start with the second file
-  // in flight, so a run that probes one file never starts them. While it
-  // waits for a result the queuing thread probes queued files itself, and
-  // without threads it probes them all.
+  // `threads` + 1 are open at once. Threads start as the queued files call
+  // for them, from the second file in flight, so a run that probes one file
+  // never starts one. While it waits for a result the queuing thread probes
+  // queued files itself, and without threads it probes them all.
   explicit ProbePool(FileSystem& fs, unsigned threads = DEFAULT_THREADS,
                      std::size_t window = DEFAULT_WINDOW);
   ~ProbePool();
@@ -65,7 +65,8 @@ class ProbePool {
   // files do not write to one line.
   struct alignas(64) Slot {
     std::string path;
-    // Held until the probe ends, so the file opens where it was found.
+    // Held until the result is handed over, so the file opens where it was
+    // found.
     DirectoryHandle directory;
     std::size_t name_start = 0;
     ProbeResult result;
@@ -73,13 +74,15 @@ class ProbePool {
     std::atomic<std::uint32_t> done{0};
   };
 
-  static ProbeResult probe_slot(FileSystem& fs, const Slot& file);
-  void probe_again_alone(Slot& file);
+  static ProbeResult probe_slot(FileOpener& files, const Slot& file,
+                                std::size_t read_ahead);
+  bool disk_is_slow() const;
+  void probe_again_alone(Slot& file, const OpenDirectory& directory);
   Slot& slot(std::uint64_t index) { return slots_[index & mask_]; }
   bool claim(std::uint64_t& index);
-  void run(std::uint64_t index);
+  void run(std::uint64_t index, FileOpener& files);
   void work();
-  void start_threads();
+  void start_thread();
   void wake_for_backlog();
   void wait_until_done(std::uint64_t index);
   void hand_over_ready(const ResultHandler& handle);
@@ -93,7 +96,6 @@ class ProbePool {
   // Only the queuing thread touches these.
   std::uint64_t submitted_ = 0;
   std::uint64_t retired_ = 0;
-  bool threads_started_ = false;
 
   // Files below `published_` may be probed; `claimed_` is the next one that
   // no thread has taken yet. Each on a line apart from what other threads

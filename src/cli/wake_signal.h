@@ -32,14 +32,16 @@ class WakeSignal {
   // given how many such sleepers there are. Call after making the condition
   // true with a sequentially consistent store, so that a sleeper's test and
   // this check cannot both miss.
+  // Returns whether it woke one.
   template <typename Wanted>
-  void notify_one_if(Wanted wanted) {
-    if (unwoken() <= 0 || !wanted(unwoken())) return;
+  bool notify_one_if(Wanted wanted) {
+    if (unwoken() <= 0 || !wanted(unwoken())) return false;
     std::lock_guard lock(mutex_);
     int count = unwoken();
-    if (count <= 0 || !wanted(count)) return;
+    if (count <= 0 || !wanted(count)) return false;
     permits_.fetch_add(1, std::memory_order_relaxed);
     wake_.notify_one();
+    return true;
   }
 
   void notify_one() {

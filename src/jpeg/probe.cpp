@@ -63,14 +63,16 @@ bool find_dimensions(ByteSource& source, JpegInfo& info) {
   return true;
 }
 
-ProbeResult probe_jpeg(FileSystem& fs, const OpenDirectory& directory,
-                        std::string_view name, const std::string& path) {
+ProbeResult probe_jpeg(FileOpener& files, const OpenDirectory& directory,
+                       std::string_view name, const std::string& path,
+                       std::size_t read_ahead) {
   ProbeResult result;
   try {
-    FileOpening opening = fs.open_file(directory, name, path);
+    FileOpening opening = files.open_file(directory, name, path);
     if (opening.out_of_handles) result.status = ProbeStatus::out_of_handles;
     std::unique_ptr<ReadableFile> file = std::move(opening.file);
     if (!file) return result;
+    if (read_ahead > 0) file->read_ahead(read_ahead);
     WindowedByteSource window(*file, PROBE_WINDOW_SIZE);
     if (!find_dimensions(window, result.info)) {
       result.status = ProbeStatus::no_marker;

@@ -33,6 +33,11 @@ struct ProbeResult {
 // small pieces than in one large one.
 inline constexpr std::size_t PROBE_WINDOW_SIZE = 4 * 1024;
 
+// Bytes asked for at once where reads wait for a disk: enough for the frame
+// header of most photographs, behind an Exif block and its thumbnail, and
+// one request to the disk instead of a read-ahead of pages never read.
+inline constexpr std::size_t PROBE_READ_AHEAD_SIZE = 16 * 1024;
+
 // Exchanges the two bytes of the low 16 bits; the upper bits are ignored.
 std::uint16_t swap16(std::uint32_t value);
 
@@ -54,11 +59,13 @@ std::int64_t find_marker(ByteSource& source, std::uint32_t code);
 bool find_dimensions(ByteSource& source, JpegInfo& info);
 
 // Probes the file `name` of `directory` (`path` is its full text), opened
-// through `fs`; prints nothing, and is safe to call from several threads at
-// once. The size is the open file's size from its status. A file that
+// through `files`; prints nothing, and is safe to call from several threads
+// at once. The size is the open file's size from its status. A file that
 // cannot be opened, or no memory for reading it, gives `cannot_open` (or
-// `out_of_handles`); no frame header, `no_marker`.
-ProbeResult probe_jpeg(FileSystem& fs, const OpenDirectory& directory,
-                       std::string_view name, const std::string& path);
+// `out_of_handles`); no frame header, `no_marker`. With `read_ahead`, that
+// many bytes from the start are asked for as soon as the file is open.
+ProbeResult probe_jpeg(FileOpener& files, const OpenDirectory& directory,
+                       std::string_view name, const std::string& path,
+                       std::size_t read_ahead = 0);
 
 }  // namespace ostrel

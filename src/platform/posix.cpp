@@ -6,11 +6,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef __linux__
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#endif
+
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <utility>
 
 #include "platform/platform.h"
@@ -222,10 +230,108 @@ class PosixFile final : public ReadableFile {
 
   std::uint64_t size() const override { return size_; }
 
+  void read_ahead(std::size_t size) const override {
+#ifdef POSIX_FADV_WILLNEED
+    ::posix_fadvise(fd_.get(), 0, static_cast<off_t>(size),
+                    POSIX_FADV_WILLNEED);
+#else
+    (void)size;
+#endif
+  }
+
  private:
   Descriptor fd_;
   std::uint64_t size_ = 0;
 };
+
+FileOpening open_file_at(int dir, std::string_view name) {
+  std::string text(name);
+  Descriptor fd(::openat(dir, text.c_str(), FILE_FLAGS));
+  if (fd.get() < 0) return {nullptr, is_out_of_handles(errno)};
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  return {std::make_unique<PosixFile>(std::move(fd),
+                                      static_cast<std::uint64_t>(st.st_size))};
+}
+
+// ThreadSanitizer counts a descriptor as one object of the whole process,
+// so two tables' descriptors of one number would look like a race on it.
+#if defined(__SANITIZE_THREAD__)
+#define OSTREL_SHARED_DESCRIPTORS_ONLY 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define OSTREL_SHARED_DESCRIPTORS_ONLY 1
+#endif
+#endif
+
+#if defined(__linux__) && defined(SYS_pidfd_open) && \
+    defined(SYS_pidfd_getfd) && !defined(OSTREL_SHARED_DESCRIPTORS_ONLY)
+#define OSTREL_THREAD_OPENER 1
+
+// Threads that open and close files in one descriptor table, on two
+// processors, take turns at the table's lock and pass between them the
+// counts of the directory they open through and of the credentials every
+// open file records. A thread with its own table and its own credentials
+// shares none of that: it fetches each directory's descriptor from the
+// process's table once (`pidfd_getfd` on the process itself) and opens the
+// files through its copy.
+class PosixThreadOpener final : public FileOpener {
+ public:
+  explicit PosixThreadOpener(int process) : process_(process) {}
+
+  FileOpening open_file(const OpenDirectory& directory, std::string_view name,
+                        const std::string&) override {
+    int dir = own_copy(directory);
+    // A directory not fetched is left to a thread of the process's table,
+    // like a file that found no descriptor.
+    if (dir < 0) return {nullptr, true};
+    return open_file_at(dir, name);
+  }
+
+ private:
+  // The same directory while both its descriptor and its identity are.
+  int own_copy(const OpenDirectory& directory) {
+    int shared = fd_of(directory);
+    std::optional<DirectoryId> id = directory.id();
+    if (copy_.get() >= 0 && shared == copied_from_ && id && id == copied_id_)
+      return copy_.get();
+    copy_ = Descriptor();
+    copy_ = Descriptor(
+        static_cast<int>(::syscall(SYS_pidfd_getfd, process_, shared, 0)));
+    copied_from_ = shared;
+    copied_id_ = id;
+    return copy_.get();
+  }
+
+  int process_;  // a descriptor of this process, the same in both tables
+  Descriptor copy_;
+  int copied_from_ = -1;
+  std::optional<DirectoryId> copied_id_;
+};
+
+// Closes every descriptor above the standard three but `keep`, where the
+// kernel can; the copies it leaves only hold their files open longer.
+void close_all_but(int keep) {
+#ifdef SYS_close_range
+  constexpr unsigned FIRST = 3;
+  auto kept = static_cast<unsigned>(keep);
+  if (kept < FIRST) {
+    ::syscall(SYS_close_range, FIRST, ~0u, 0u);
+    return;
+  }
+  if (kept > FIRST) ::syscall(SYS_close_range, FIRST, kept - 1, 0u);
+  ::syscall(SYS_close_range, kept + 1, ~0u, 0u);
+#else
+  (void)keep;
+#endif
+}
+
+// A credential record of the calling thread's own, the same in every field.
+void own_credentials() {
+  int keep = ::prctl(PR_GET_KEEPCAPS, 0, 0, 0, 0);
+  if (keep >= 0) ::prctl(PR_SET_KEEPCAPS, keep, 0, 0, 0);
+}
+#endif
 
 class PosixFileSystem final : public FileSystem {
  public:
@@ -267,14 +373,36 @@ class PosixFileSystem final : public FileSystem {
 
   FileOpening open_file(const OpenDirectory& directory, std::string_view name,
                         const std::string&) override {
-    std::string text(name);
-    Descriptor fd(::openat(fd_of(directory), text.c_str(), FILE_FLAGS));
-    if (fd.get() < 0) return {nullptr, is_out_of_handles(errno)};
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-    return {std::make_unique<PosixFile>(std::move(fd),
-                                        static_cast<std::uint64_t>(st.st_size))};
+    return open_file_at(fd_of(directory), name);
   }
+
+#ifdef OSTREL_THREAD_OPENER
+  std::unique_ptr<FileOpener> opener_for_this_thread() override {
+    std::call_once(process_opened_, [this] {
+      process_ = Descriptor(static_cast<int>(
+          ::syscall(SYS_pidfd_open, ::getpid(), 0u)));
+    });
+    if (process_.get() < 0 || !can_fetch_descriptors()) return nullptr;
+    // Made first: once the table is the thread's own, it must not fail.
+    auto opener = std::make_unique<PosixThreadOpener>(process_.get());
+    if (::unshare(CLONE_FILES) != 0) return nullptr;
+    close_all_but(process_.get());
+    own_credentials();
+    return opener;
+  }
+
+ private:
+  // Whether a descriptor can be fetched from the process's table, which a
+  // sandbox may forbid: fetches a copy of the process's own descriptor.
+  bool can_fetch_descriptors() const {
+    Descriptor copy(static_cast<int>(
+        ::syscall(SYS_pidfd_getfd, process_.get(), process_.get(), 0u)));
+    return copy.get() >= 0;
+  }
+
+  std::once_flag process_opened_;
+  Descriptor process_;
+#endif
 };
 
 }  // namespace

@@ -88,7 +88,7 @@ TEST(DescriptorBudget, SharesTheLimitOut) {
   };
   const Row rows[] = {
       {7, 0, 1, 1},     {15, 0, 1, 1},      {16, 2, 2, 2},
-      {64, 14, 8, 14},  {1024, 16, 128, 254}, {SIZE_MAX, 16, 128, SIZE_MAX / 4 - 2},
+      {64, 14, 8, 14},  {1024, 32, 128, 254}, {SIZE_MAX, 32, 256, SIZE_MAX / 4 - 2},
   };
   for (const Row& row : rows) {
     DescriptorBudget budget = budget_descriptors(row.limit);

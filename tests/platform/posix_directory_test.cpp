@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -32,6 +36,40 @@ struct Found final : EntrySink {
     std::sort(files.begin(), files.end());
     std::sort(directories.begin(), directories.end());
   }
+};
+
+// Runs tasks one at a time on one thread of its own.
+class TaskThread {
+ public:
+  TaskThread() : thread_([this] { serve(); }) {}
+  ~TaskThread() {
+    run([this] { done_ = true; });
+    thread_.join();
+  }
+
+  void run(std::function<void()> task) {
+    std::unique_lock lock(mutex_);
+    task_ = std::move(task);
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return !task_; });
+  }
+
+ private:
+  void serve() {
+    std::unique_lock lock(mutex_);
+    while (!done_) {
+      changed_.wait(lock, [&] { return static_cast<bool>(task_); });
+      task_();
+      task_ = nullptr;
+      changed_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::function<void()> task_;
+  bool done_ = false;
+  std::thread thread_;
 };
 
 class PosixDirectory : public ::testing::Test {
@@ -139,6 +177,35 @@ TEST_F(PosixDirectory, IdentityComesFromTheOpenDirectory) {
   ASSERT_TRUE(linked);
   EXPECT_EQ(linked->id(), sub);
   EXPECT_FALSE(disk_.open_subdirectory(*d, "b.jpg", "").directory);
+}
+
+// Each directory is opened after the thread's opener was made, and released
+// before the next, whose descriptor may then have the same number.
+TEST_F(PosixDirectory, AThreadsOwnOpenerOpensInEachDirectoryOpenedSince) {
+  TaskThread worker;
+  std::unique_ptr<FileOpener> own;
+  worker.run([&] { own = disk_.opener_for_this_thread(); });
+  FileOpener& files = own ? *own : disk_;
+  struct Row {
+    const char* directory;
+    const char* name;
+    bool opens;
+  };
+  const Row rows[] = {{"d", "b.jpg", true},       {"axb", "out.jpg", true},
+                      {"axb", "b.jpg", false},    {"d", "b.jpg", true},
+                      {"d/sub", "b.jpg", false},  {"d", "linkfile", true},
+                      {"d", "sub", false},        {"a*b", "in.jpg", true}};
+  for (const Row& row : rows) {
+    DirectoryHandle directory =
+        disk_.open_directory(at(row.directory) + "/").directory;
+    ASSERT_TRUE(directory) << row.directory;
+    bool opened = false;
+    worker.run([&] {
+      opened = files.open_file(*directory, row.name, "").file != nullptr;
+    });
+    EXPECT_EQ(opened, row.opens) << row.directory << "/" << row.name;
+  }
+  worker.run([&] { own.reset(); });
 }
 
 // A text longer than the path limit is resolved as the kernel resolves a
