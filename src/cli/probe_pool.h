@@ -77,6 +77,7 @@ class ProbePool {
   static ProbeResult probe_slot(FileOpener& files, const Slot& file,
                                 std::size_t read_ahead);
   bool disk_is_slow() const;
+  void count_probe(bool slow);
   void probe_again_alone(Slot& file, const OpenDirectory& directory);
   Slot& slot(std::uint64_t index) { return slots_[index & mask_]; }
   bool claim(std::uint64_t& index);
