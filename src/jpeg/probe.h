@@ -28,10 +28,10 @@ struct ProbeResult {
 };
 
 // Bytes read at once from the start of the file, and again wherever the walk
-// jumps outside what was read. One page: copying the bytes out is most of a
-// warm probe's cost, so a header behind an Exif block is cheaper read in two
-// small pieces than in one large one.
-inline constexpr std::size_t PROBE_WINDOW_SIZE = 4 * 1024;
+// jumps outside what was read. Half a page: copying the bytes out is most of
+// a warm probe's cost, so a header behind an Exif block is cheaper read in
+// two small pieces than in one large one.
+inline constexpr std::size_t PROBE_WINDOW_SIZE = 2 * 1024;
 
 // Bytes asked for at once where reads wait for a disk: enough for the frame
 // header of most photographs, behind an Exif block and its thumbnail, and
