@@ -26,12 +26,6 @@ constexpr std::uint64_t NO_FILE = ~std::uint64_t{0};
 
 }  // namespace
 
-ProbeResult ProbePool::probe_slot(FileOpener& files, const Slot& file,
-                                  std::size_t read_ahead) {
-  std::string_view name = std::string_view(file.path).substr(file.name_start);
-  return probe_jpeg(files, *file.directory, name, file.path, read_ahead);
-}
-
 bool ProbePool::disk_is_slow() const {
   return slow_share_.load(std::memory_order_relaxed) > SHARE_ONE / 2;
 }
@@ -117,7 +111,7 @@ void ProbePool::run(std::uint64_t index, FileOpener& files) {
   auto start = timed ? std::chrono::steady_clock::now()
                      : std::chrono::steady_clock::time_point();
   try {
-    file.result = probe_slot(files, file,
+    file.result = probe_jpeg(files, *file.directory, file.name(), file.path,
                              disk_is_slow() ? PROBE_READ_AHEAD_SIZE : 0);
   } catch (...) {
     file.error = std::current_exception();
@@ -217,8 +211,7 @@ void ProbePool::hand_over_ready(const ResultHandler& handle) {
 void ProbePool::probe_again_alone(Slot& file, const OpenDirectory& directory) {
   for (std::uint64_t index = retired_; index < submitted_; ++index)
     wait_until_done(index);
-  std::string_view name = std::string_view(file.path).substr(file.name_start);
-  file.result = probe_jpeg(fs_, directory, name, file.path);
+  file.result = probe_jpeg(fs_, directory, file.name(), file.path);
   if (file.result.status == ProbeStatus::out_of_handles)
     file.result.status = ProbeStatus::cannot_open;
 }

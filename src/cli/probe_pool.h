@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -72,10 +73,12 @@ class ProbePool {
     ProbeResult result;
     std::exception_ptr error;
     std::atomic<std::uint32_t> done{0};
+
+    std::string_view name() const {
+      return std::string_view(path).substr(name_start);
+    }
   };
 
-  static ProbeResult probe_slot(FileOpener& files, const Slot& file,
-                                std::size_t read_ahead);
   bool disk_is_slow() const;
   void count_probe(bool slow);
   void probe_again_alone(Slot& file, const OpenDirectory& directory);

@@ -31,8 +31,7 @@ class WakeSignal {
   // Wakes one sleeper that no earlier call has woken, if `wanted` agrees
   // given how many such sleepers there are. Call after making the condition
   // true with a sequentially consistent store, so that a sleeper's test and
-  // this check cannot both miss.
-  // Returns whether it woke one.
+  // this check cannot both miss. Returns whether it woke one.
   template <typename Wanted>
   bool notify_one_if(Wanted wanted) {
     if (unwoken() <= 0 || !wanted(unwoken())) return false;

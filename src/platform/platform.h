@@ -126,7 +126,6 @@ class FileOpener {
 // be called from several threads at once. Texts may be of any length.
 class FileSystem : public FileOpener {
  public:
-
   // Looks one text up, unchanged: nothing when no entry is found, otherwise
   // whether the entry is a directory.
   virtual std::optional<bool> lookup(const std::string& text) = 0;
