@@ -17,6 +17,7 @@
 
 #include "fields.h"
 #include "support/memory_fs.h"
+#include "support/path_patterns.h"
 #include "walk/path.h"
 
 namespace {
@@ -64,7 +65,10 @@ void add_answers(MemoryFileSystem& fs, const std::string& text,
     default: full = std::string(300, 'x');
   }
   fs.set_full_path(text, full);
-  fs.set_drive_type(full, h / 15 % 3);
+  using DriveType = ostrel::SearchByText::DriveType;
+  const DriveType types[] = {DriveType::unknown, DriveType::no_root,
+                             DriveType::exists};
+  fs.set_drive_type(full, types[h / 15 % 3]);
 }
 
 // The path operations never search a directory, open a file or ask for an
@@ -119,11 +123,13 @@ void check_separators(const PathStyle& style, const std::string& text) {
 void check_split_join(const PathStyle& style, const std::string& text,
                       const std::string& name) {
   ostrel::PathParts parts = ostrel::split_path(style, text);
-  check(parts.drive + parts.directory + parts.file_name + parts.extension ==
-        text);
-  check(parts.extension.empty() || parts.extension.front() == '.');
-  check(ostrel::join_path(style, parts.drive, parts.directory, parts.file_name,
-                          parts.extension) == text);
+  check(parts.drive + parts.directory + parts.file_name == text);
+  ostrel::test::NameParts name_parts =
+      ostrel::test::split_extension(style, parts.file_name);
+  check(name_parts.name + name_parts.extension == parts.file_name);
+  check(name_parts.extension.empty() || name_parts.extension.front() == '.');
+  check(ostrel::join_path(style, parts.drive, parts.directory,
+                          parts.file_name) == text);
   // The drive and directory part exactly as written, then the name.
   check(ostrel::join_dir_and_name(style, text, name) ==
         parts.drive + parts.directory + name);
@@ -145,9 +151,9 @@ void check_patterns(const PathStyle& style, MemoryFileSystem& fs,
   std::string search =
       ostrel::make_search_pattern(style, fs, text, file_pattern);
   check(search == (kind == 1 ? with_separator + file_pattern : text));
-  check(ostrel::make_listing_pattern(style, fs, text) ==
+  check(ostrel::test::make_listing_pattern(style, fs, text) ==
         ostrel::make_search_pattern(style, fs, text, "*.*"));
-  std::string subdirs = ostrel::make_subdir_pattern(style, fs, text);
+  std::string subdirs = ostrel::test::make_subdir_pattern(style, fs, text);
   check(subdirs == (kind == 1 ? with_separator + "*.*"
                               : ostrel::join_dir_and_name(style, text, "*.*")));
 }

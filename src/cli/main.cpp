@@ -1,5 +1,4 @@
 #include "cli/options.h"
-#include "cli/probe_pool.h"
 #include "cli/report.h"
 #include "platform/platform.h"
 
@@ -12,10 +11,8 @@ int run(int argc, const char* const* argv) {
   count -= consumed;
   args += consumed;
   if (count < 1) print_usage();
-  DescriptorBudget budget = budget_descriptors(open_file_limit());
-  ProbePool pool(disk_file_system(), budget.threads, budget.window);
-  for (int i = 0; i < count; ++i)
-    process_argument(args[i], pool, budget.levels);
+  Session session(budget_descriptors(open_files_available()));
+  for (int i = 0; i < count; ++i) process_argument(args[i], session);
   return 0;
 }
 

@@ -33,9 +33,9 @@ OptionScan scan_options(std::span<const char* const> args,
         options.verbosity = s[2] - '0';
       }
     } else if (std::strcmp(s, "-r") == 0) {
-      options.recursive = 1;
+      options.recursive = true;
     } else if (std::strcmp(s, "-s") == 0) {
-      options.summary = 1;
+      options.summary = true;
     } else {
       break;
     }

@@ -10,8 +10,8 @@ namespace ostrel {
 // file argument is processed.
 struct RunOptions {
   int verbosity = 1;  // 0 quiet, 1 width/height, 2 width/height/bytes
-  int recursive = 0;
-  int summary = 0;
+  bool recursive = false;
+  bool summary = false;
 };
 
 extern RunOptions run_options;

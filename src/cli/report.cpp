@@ -16,10 +16,14 @@ void append_number(std::string& out, std::uint64_t value) {
   out.append(digits, end);
 }
 
-// After an exception, nothing of this argument may reach the next one.
-struct DiscardOnExit {
-  ProbePool& pool;
-  ~DiscardOnExit() { pool.discard(); }
+// After an exception, nothing of this argument may reach the next one, and
+// the cache no longer drains this argument's probes.
+struct ArgumentEnd {
+  const ArgumentRun& run;
+  ~ArgumentEnd() {
+    run.prober.discard();
+    run.cache.on_exhausted(nullptr);
+  }
 };
 
 }  // namespace
@@ -113,23 +117,20 @@ ArgumentReport::ArgumentReport(const ArgumentRun& run)
                       this->run.print);
       }) {}
 
-void report_file(const FoundFile& file, ArgumentReport& report) {
-  report.run.pool.submit(file, report.handle_result);
-}
-
 void run_argument(const ArgumentRun& run, const std::string& argument) {
   ArgumentReport report(run);
-  DiscardOnExit discard_on_exit{run.pool};
+  ArgumentEnd end{run};
   // Files queued for probing hold their directories open: when the
-  // descriptors run out, the walk has them probed and let go.
-  WalkHandles handles{run.most_open_levels,
-                      [&] { run.pool.drain(report.handle_result); }};
+  // descriptors run out, the cache has them probed and let go.
+  run.cache.on_exhausted([&] { run.prober.drain(report.handle_result); });
   WalkResult walked = walk_pattern(
-      run.style, run.fs, argument, FILE_PATTERN,
-      [&report](const FoundFile& file) { report_file(file, report); },
-      run.options.recursive != 0, handles);
+      run.style, run.cache, argument, FILE_PATTERN,
+      [&](const FoundFile& file) {
+        run.prober.submit(file, report.handle_result);
+      },
+      run.options.recursive);
   // The walk's own line follows the lines of every file met before it.
-  run.pool.drain(report.handle_result);
+  run.prober.drain(report.handle_result);
   if (walked.code == WALK_NO_MEMORY)
     print_memory_error(walked.listing,
                        walked.subdirectory ? *walked.subdirectory : argument,
@@ -137,27 +138,31 @@ void run_argument(const ArgumentRun& run, const std::string& argument) {
   if (run.options.summary) run.print(format_summary_line(report.totals));
 }
 
-DescriptorBudget budget_descriptors(std::size_t limit) {
-  // Standard input, output and error, and a few for the process itself.
-  constexpr std::size_t RESERVED = 8;
-  // Below this, one file at a time and one directory held besides the
-  // argument's and the one being read.
-  constexpr std::size_t SCARCE = 16;
-  if (limit < SCARCE) return DescriptorBudget{0, 1, 1};
-  std::size_t share = (limit - RESERVED) / 4;
+DescriptorBudget budget_descriptors(std::size_t available) {
+  // A few for the process itself (the probe threads' handle on it).
+  constexpr std::size_t RESERVED = 4;
+  // Below this, one file at a time beside the directories.
+  constexpr std::size_t SCARCE = 12;
+  if (available <= 1) return DescriptorBudget{0, 1, 0};
+  if (available < SCARCE) return DescriptorBudget{0, 1, available - 1};
+  std::size_t share = (available - RESERVED) / 4;
   DescriptorBudget budget;
   budget.threads = static_cast<unsigned>(
-      std::min<std::size_t>(share, ProbePool::DEFAULT_THREADS));
-  budget.window = std::bit_floor(
-      std::min<std::size_t>(share, ProbePool::DEFAULT_WINDOW));
-  budget.levels = share;
+      std::min<std::size_t>(share, Prober::DEFAULT_THREADS));
+  budget.window =
+      std::bit_floor(std::min<std::size_t>(share, Prober::DEFAULT_WINDOW));
+  budget.directories = std::min(share, DEFAULT_OPEN_DIRECTORIES);
   return budget;
 }
 
-void process_argument(const std::string& argument, ProbePool& pool,
-                      std::size_t most_open_levels) {
-  run_argument(ArgumentRun{native_path_style(), disk_file_system(), pool,
-                           write_output, run_options, most_open_levels},
+Session::Session(const DescriptorBudget& budget)
+    : cache(disk_file_system(), budget.directories,
+            native_path_style().separator()),
+      prober(cache, budget.threads, budget.window) {}
+
+void process_argument(const std::string& argument, Session& session) {
+  run_argument(ArgumentRun{native_path_style(), session.cache, session.prober,
+                           write_output, run_options},
                argument);
 }
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "cli/options.h"
-#include "cli/probe_pool.h"
+#include "cli/prober.h"
 #include "jpeg/probe.h"
 #include "platform/platform.h"
 #include "walk/path.h"
@@ -51,15 +51,14 @@ void report_result(const std::string& path, const ProbeResult& result,
 void print_memory_error(Listing listing, const std::string& argument,
                         const LinePrinter& print);
 
-// Everything one argument's run depends on besides the argument. The pool
-// probes files ahead of the walk, through the same file system.
+// Everything one argument's run depends on besides the argument. The
+// prober probes files ahead of the walk, through the same directories.
 struct ArgumentRun {
   const PathStyle& style;
-  FileSystem& fs;
-  ProbePool& pool;
+  DirectoryCache& cache;
+  Prober& prober;
   LinePrinter print;
   RunOptions options;
-  std::size_t most_open_levels = DEFAULT_OPEN_LEVELS;
 };
 
 // One argument in progress: its run, what it counted, and what becomes of
@@ -71,29 +70,33 @@ struct ArgumentReport {
 
   const ArgumentRun& run;
   RunTotals totals;
-  const ProbePool::ResultHandler handle_result;
+  const ResultHandler handle_result;
 };
-
-// The visitor of the walk: queues the file's probe. The file's line, and its
-// count, follow in the walk's order as the results come back.
-void report_file(const FoundFile& file, ArgumentReport& report);
 
 // Walks one argument with "*.jpg" and prints its lines: each file's, the
 // walk's memory-error line, the summary when asked.
 void run_argument(const ArgumentRun& run, const std::string& argument);
 
-// How the descriptors the process may hold are shared out: threads and
-// queued files of the pool (each queued file holds its directory open), and
-// directories held by the walk. A low limit slows a run but loses nothing.
+// How the descriptors the process may still open are shared out: threads
+// and queued files of the prober (each queued file holds its directory
+// open), and directories the cache keeps open. A low limit slows a run but
+// loses nothing: with few, files are probed one at a time beside the
+// directories; with one, everything is opened by its text.
 struct DescriptorBudget {
-  unsigned threads = ProbePool::DEFAULT_THREADS;
-  std::size_t window = ProbePool::DEFAULT_WINDOW;
-  std::size_t levels = DEFAULT_OPEN_LEVELS;
+  unsigned threads = Prober::DEFAULT_THREADS;
+  std::size_t window = Prober::DEFAULT_WINDOW;
+  std::size_t directories = DEFAULT_OPEN_DIRECTORIES;
 };
-DescriptorBudget budget_descriptors(std::size_t limit);
+DescriptorBudget budget_descriptors(std::size_t available);
+
+// Everything a run of the program holds across its arguments.
+struct Session {
+  explicit Session(const DescriptorBudget& budget);
+  DirectoryCache cache;
+  Prober prober;
+};
 
 // `run_argument` on the disk, to standard output, with `run_options`.
-void process_argument(const std::string& argument, ProbePool& pool,
-                      std::size_t most_open_levels);
+void process_argument(const std::string& argument, Session& session);
 
 }  // namespace ostrel

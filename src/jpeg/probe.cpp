@@ -13,6 +13,12 @@ constexpr std::uint16_t SOI_CODE = 0xFFD8;
 constexpr std::uint16_t EOI_CODE = 0xFFD9;
 constexpr std::uint64_t SECOND_START = 128;
 
+// Exchanges the two bytes of the low 16 bits; the upper bits are ignored.
+std::uint16_t swap16(std::uint32_t value) {
+  return static_cast<std::uint16_t>((value & 0xFFu) << 8 |
+                                    (value >> 8 & 0xFFu));
+}
+
 // The big-endian 16-bit value at `offset`; nothing when fewer than two bytes
 // arrive.
 std::optional<std::uint16_t> read_pair(ByteSource& source,
@@ -24,11 +30,6 @@ std::optional<std::uint16_t> read_pair(ByteSource& source,
 }
 
 }  // namespace
-
-std::uint16_t swap16(std::uint32_t value) {
-  return static_cast<std::uint16_t>((value & 0xFFu) << 8 |
-                                    (value >> 8 & 0xFFu));
-}
 
 std::int64_t scan_for_marker(ByteSource& source, std::uint64_t start,
                              std::uint32_t code) {
@@ -63,26 +64,26 @@ bool find_dimensions(ByteSource& source, JpegInfo& info) {
   return true;
 }
 
-ProbeResult probe_jpeg(FileOpener& files, const OpenDirectory& directory,
-                       std::string_view name, const std::string& path,
-                       std::size_t read_ahead) {
+ProbeResult probe_opened(FileResult opened, std::size_t read_ahead) {
   ProbeResult result;
+  if (!opened) {
+    if (opened.failure() == Failure::out_of_handles)
+      result.status = ProbeStatus::out_of_handles;
+    return result;
+  }
   try {
-    FileOpening opening = files.open_file(directory, name, path);
-    if (opening.out_of_handles) result.status = ProbeStatus::out_of_handles;
-    std::unique_ptr<ReadableFile> file = std::move(opening.file);
-    if (!file) return result;
-    if (read_ahead > 0) file->read_ahead(read_ahead);
-    WindowedByteSource window(*file, PROBE_WINDOW_SIZE);
+    const ReadableFile& file = **opened;
+    if (read_ahead > 0) file.read_ahead(read_ahead);
+    WindowedByteSource window(file, PROBE_WINDOW_SIZE);
     if (!find_dimensions(window, result.info)) {
       result.status = ProbeStatus::no_marker;
       return result;
     }
-    result.info.byte_size = file->size();
+    result.info.byte_size = file.size();
     result.status = ProbeStatus::ok;
   } catch (const std::bad_alloc&) {
-    // No memory for the open file or its header window: the file cannot be
-    // read, and the walk goes on with the next one.
+    // No memory for the header window: the file cannot be read, and the
+    // walk goes on with the next one.
     return ProbeResult{};
   }
   return result;

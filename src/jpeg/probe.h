@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -38,9 +39,6 @@ inline constexpr std::size_t PROBE_WINDOW_SIZE = 2 * 1024;
 // one request to the disk instead of a read-ahead of pages never read.
 inline constexpr std::size_t PROBE_READ_AHEAD_SIZE = 16 * 1024;
 
-// Exchanges the two bytes of the low 16 bits; the upper bits are ignored.
-std::uint16_t swap16(std::uint32_t value);
-
 // Walks the marker segments from `start` and returns the offset of the first
 // marker equal to the low 16 bits of `code`, or -1. SOI and EOI stand alone;
 // every other marker, fill bytes and FF 00 included, carries a length; the
@@ -58,14 +56,21 @@ std::int64_t find_marker(ByteSource& source, std::uint32_t code);
 // false, leaving `info` alone, when no walk finds a frame header.
 bool find_dimensions(ByteSource& source, JpegInfo& info);
 
-// Probes the file `name` of `directory` (`path` is its full text), opened
-// through `files`; prints nothing, and is safe to call from several threads
-// at once. The size is the open file's size from its status. A file that
-// cannot be opened, or no memory for reading it, gives `cannot_open` (or
-// `out_of_handles`); no frame header, `no_marker`. With `read_ahead`, that
-// many bytes from the start are asked for as soon as the file is open.
-ProbeResult probe_jpeg(FileOpener& files, const OpenDirectory& directory,
-                       std::string_view name, const std::string& path,
-                       std::size_t read_ahead = 0);
+// Probes the file that `open()` opens; prints nothing, and is safe to call
+// from several threads at once. The size is the open file's size from its
+// status. A file that cannot be opened, or no memory for reading it, gives
+// `cannot_open` (or `out_of_handles`); no frame header, `no_marker`. With
+// `read_ahead`, that many bytes from the start are asked for as soon as the
+// file is open.
+ProbeResult probe_opened(FileResult opened, std::size_t read_ahead = 0);
+
+template <typename Open>
+ProbeResult probe_jpeg(Open&& open, std::size_t read_ahead = 0) {
+  try {
+    return probe_opened(open(), read_ahead);
+  } catch (const std::bad_alloc&) {
+    return ProbeResult{};
+  }
+}
 
 }  // namespace ostrel

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace ostrel {
 
 // An open file, read by position. Each read names its own offset, so any
@@ -34,12 +36,7 @@ class ReadableFile {
   virtual void read_ahead(std::size_t /*size*/) const {}
 };
 
-// One entry of a directory search: its own name (no directory part) and
-// whether it is a directory (after following a symbolic link).
-struct DirectoryEntry {
-  std::string_view name;
-  bool is_directory = false;
-};
+using FileResult = Result<std::unique_ptr<ReadableFile>>;
 
 // Identifies one directory on one volume, so that a walk can tell a
 // directory it has already walked (device and inode; volume serial number
@@ -57,40 +54,11 @@ struct DirectoryIdHash {
   }
 };
 
-// Drive types as the platform numbers them: undeterminable, and no such
-// root. Every other type is a drive that exists.
-inline constexpr unsigned DRIVE_TYPE_UNKNOWN = 0;
-inline constexpr unsigned DRIVE_TYPE_NO_ROOT = 1;
-
-// A directory held open: its entries are read, its files opened and its
-// subdirectories opened relative to it, whatever becomes of its path text.
-// On POSIX a descriptor; where directories are searched by text (Windows),
-// the text it was opened by. Closes itself when its last holder lets go.
-class OpenDirectory {
- public:
-  explicit OpenDirectory(std::optional<DirectoryId> id) : id_(id) {}
-  virtual ~OpenDirectory() = default;
-  OpenDirectory(const OpenDirectory&) = delete;
-  OpenDirectory& operator=(const OpenDirectory&) = delete;
-
-  // Its identity, from the open directory itself; nothing where the
-  // platform cannot tell.
-  std::optional<DirectoryId> id() const { return id_; }
-
- private:
-  std::optional<DirectoryId> id_;
-};
-using DirectoryHandle = std::shared_ptr<const OpenDirectory>;
-
-// An open that failed for want of a descriptor says so: that failure passes
-// once the process has closed some, unlike any other.
-struct DirectoryOpening {
-  DirectoryHandle directory;
-  bool out_of_handles = false;
-};
-struct FileOpening {
-  std::unique_ptr<ReadableFile> file;
-  bool out_of_handles = false;
+// One entry of a directory search: its own name (no directory part) and
+// whether it is a directory (after following a symbolic link).
+struct DirectoryEntry {
+  std::string_view name;
+  bool is_directory = false;
 };
 
 // Receives what one read of a directory finds.
@@ -105,65 +73,104 @@ class EntrySink {
   virtual void lose_directories() = 0;
 };
 
-// Opens files of open directories.
-class FileOpener {
+class Directory;
+using DirectoryResult = Result<std::unique_ptr<Directory>>;
+
+// A directory held open: its entries are read, its files and subdirectories
+// opened and its parent found through it, whatever becomes of the text it
+// was reached by. On POSIX a descriptor; where directories are searched by
+// text (Windows), that text. Every operation may be called from several
+// threads at once, but a directory is read by one thread at a time.
+class Directory {
  public:
-  virtual ~FileOpener() = default;
+  explicit Directory(std::optional<DirectoryId> id) : id_(id) {}
+  virtual ~Directory() = default;
+  Directory(const Directory&) = delete;
+  Directory& operator=(const Directory&) = delete;
 
-  // Opens an existing regular file `name` of `directory` (`path` is its full
-  // text) for reading, without denying others reading or writing it. A
-  // missing name, a directory, a FIFO, a socket, a device or anything
-  // unreadable gives no file, and nothing is ever read from such an entry.
-  // May throw std::bad_alloc.
-  virtual FileOpening open_file(const OpenDirectory& directory,
-                                std::string_view name,
-                                const std::string& path) = 0;
-};
+  // Its identity, from the open directory itself; nothing where the
+  // platform cannot tell.
+  std::optional<DirectoryId> id() const { return id_; }
 
-// The status lookups, the directories held open and the opening of files.
-// The walk, the path operations and the probe only ever see the file system
-// through this, so tests can hand them an in-memory one. Every operation may
-// be called from several threads at once. Texts may be of any length.
-class FileSystem : public FileOpener {
- public:
-  // Looks one text up, unchanged: nothing when no entry is found, otherwise
-  // whether the entry is a directory.
-  virtual std::optional<bool> lookup(const std::string& text) = 0;
-
-  // The full path of a text for the root rescue; nothing where the platform
-  // has no such notion or gives no answer.
-  virtual std::optional<std::string> full_path(const std::string& text) = 0;
-
-  // The drive type of a full path: DRIVE_TYPE_UNKNOWN, DRIVE_TYPE_NO_ROOT or
-  // the type of a drive that exists.
-  virtual unsigned drive_type(const std::string& full_path) = 0;
-
-  // Opens the directory that `text` names: the directory part of a search
-  // text, with its trailing separator ("" is the current directory).
-  virtual DirectoryOpening open_directory(const std::string& text) = 0;
-
-  // Opens `name`, a subdirectory of `parent`, following a link; `text` is
-  // its own directory text, as `open_directory` takes it.
-  virtual DirectoryOpening open_subdirectory(const OpenDirectory& parent,
-                                             std::string_view name,
-                                             const std::string& text) = 0;
-
-  // Reads a directory once. Hands `sink` every entry that is no directory
+  // Reads the directory once. Hands `sink` every entry that is no directory
   // (after following a link) and whose name matches `file_pattern`; a
   // pattern without wildcards names one entry, looked up as it is, so a
   // dangling link counts. With `directories`, also every subdirectory, links
   // followed, "." and ".." left out. Entries come in the file system's own
   // order. May throw std::bad_alloc.
-  virtual void read_directory(const OpenDirectory& directory,
-                              std::string_view file_pattern, bool directories,
-                              EntrySink& sink) = 0;
+  virtual void read(std::string_view file_pattern, bool directories,
+                    EntrySink& sink) const = 0;
+
+  // Opens the existing regular file `name` for reading, without denying
+  // others reading or writing it. A missing name, a directory, a FIFO, a
+  // socket, a device or anything unreadable gives no file, and nothing is
+  // ever read from such an entry. May throw std::bad_alloc.
+  virtual FileResult open_file(std::string_view name) const = 0;
+
+  // Opens the subdirectory `name`, following a link.
+  virtual DirectoryResult open_subdirectory(std::string_view name) const = 0;
+
+  // Opens the directory that holds this one: on POSIX its ".." (for a
+  // directory reached through a link, the link target's own parent).
+  virtual DirectoryResult open_parent() const = 0;
+
+  // The descriptor of this directory in the process's table, as
+  // std::thread::native_handle gives a thread's, for a thread whose table is
+  // its own to fetch; -1 where there is none.
+  virtual int native_handle() const { return -1; }
+
+ private:
+  std::optional<DirectoryId> id_;
+};
+
+// Opens files of open directories: the directory itself, or where a thread
+// has descriptors of its own, through those.
+class FileOpener {
+ public:
+  virtual ~FileOpener() = default;
+  virtual FileResult open_file(const Directory& directory,
+                               std::string_view name) = 0;
+};
+
+// The status lookups and the opening of directories and files by their
+// texts. The walk, the path operations and the probe only ever see the file
+// system through this and the directories it opens, so tests can hand them
+// an in-memory one. Every operation may be called from several threads at
+// once. Texts may be of any length.
+class FileSystem : public FileOpener {
+ public:
+  // Looks one text up, unchanged: whether the entry is a directory, or
+  // `none_found`.
+  virtual Result<bool> lookup(const std::string& text) = 0;
+
+  // True for a text that names a drive root or a reachable network share
+  // root, which a directory search never finds; only where paths have them.
+  virtual bool is_reachable_root(const std::string& /*text*/) { return false; }
+
+  // Opens the directory that `text` names: the directory part of a search
+  // text, with its trailing separator ("" is the current directory).
+  virtual DirectoryResult open_directory(const std::string& text) = 0;
+
+  // Opens a file by its full text, as `Directory::open_file` opens one by
+  // its name: the way to a file when no descriptor is left for its
+  // directory.
+  virtual FileResult open_path(const std::string& path) = 0;
+
+  // The longest text the system takes whole, which opening by text costs a
+  // single descriptor for; a longer one is resolved a piece at a time.
+  virtual std::size_t longest_whole_text() const { return SIZE_MAX; }
+
+  FileResult open_file(const Directory& directory,
+                       std::string_view name) override {
+    return directory.open_file(name);
+  }
 
   // An opener for the calling thread alone, where one opens files faster
-  // than the file system itself; nothing where it would not. Call it on the
-  // thread that will use it. That thread may then hold descriptors apart
-  // from the process's: from then on it uses the file system only through
-  // this opener, and leaves every directory's last release to another
-  // thread.
+  // than the directories themselves; nothing where it would not. Call it on
+  // the thread that will use it. That thread may then hold descriptors apart
+  // from the process's: from then on it opens files only through this
+  // opener, opens no directory, and leaves every directory's closing to
+  // another thread.
   virtual std::unique_ptr<FileOpener> opener_for_this_thread() {
     return nullptr;
   }
@@ -172,14 +179,15 @@ class FileSystem : public FileOpener {
 // A file system whose directories are searched by pattern text, as Windows
 // searches them: an open directory is its text, a read is a search of its
 // files with the pattern and one of its subdirectories with "*.*", and a
-// file opens by its full path.
+// file opens by its full path. Nothing is held open, so nothing runs out.
 class SearchByText : public FileSystem {
  public:
   // Calls `on_entry` for every entry of one directory whose name matches the
   // last component of `search_text`, in the search's own order ("." and ".."
-  // may come too). Returns false when the search finds nothing at its first
-  // step (no match, no such directory, any failure). `on_entry` returns
-  // false to end the search early. May throw std::bad_alloc.
+  // may come too). Returns
+  // false when the search finds nothing at its first step (no match, no
+  // such directory, any failure). `on_entry` returns false to end the
+  // search early. May throw std::bad_alloc.
   virtual bool search(
       const std::string& search_text,
       const std::function<bool(const DirectoryEntry&)>& on_entry) = 0;
@@ -187,25 +195,38 @@ class SearchByText : public FileSystem {
   // The identity of the directory a text names; nothing when it cannot be had.
   virtual std::optional<DirectoryId> directory_id(const std::string& text) = 0;
 
-  // Opens a file by its full path, as `open_file` does.
-  virtual std::unique_ptr<ReadableFile> open_path(const std::string& path) = 0;
+  // The full path of a text, as the platform resolves it against the
+  // current directory; nothing when it gives no answer.
+  virtual std::optional<std::string> full_path(const std::string& text) = 0;
 
-  DirectoryOpening open_directory(const std::string& text) override;
-  DirectoryOpening open_subdirectory(const OpenDirectory& parent,
-                                     std::string_view name,
-                                     const std::string& text) override;
-  void read_directory(const OpenDirectory& directory,
-                      std::string_view file_pattern, bool directories,
-                      EntrySink& sink) override;
-  FileOpening open_file(const OpenDirectory& directory, std::string_view name,
-                        const std::string& path) override;
+  // What the platform knows of the root of a full path.
+  enum class DriveType { unknown, no_root, exists };
+  virtual DriveType drive_type(const std::string& full_path) = 0;
+
+  // A drive root (`X:\`) or a share root (`\\server\share\`) whose drive
+  // exists, told by the text's full path; a full path too long for a path
+  // buffer is no root.
+  bool is_reachable_root(const std::string& text) override;
+
+  // Opens nothing, so it cannot fail for want of handles: a directory the
+  // search cannot read simply has no entries.
+  DirectoryResult open_directory(const std::string& text) override;
 };
+
+// A Windows path buffer: 259 bytes of text and the terminator. A full path
+// that does not fit it is never taken for a drive or share root.
+inline constexpr std::size_t WINDOWS_PATH_BUFFER_SIZE = 260;
+
+// True for a full path that is the root of a network share:
+// two separators, a server, one separator, a share, at most one separator.
+bool is_unc_share_root(std::string_view full_path);
 
 // The real file system of this platform.
 FileSystem& disk_file_system();
 
-// How many files the process may hold open at once, directories included.
-std::size_t open_file_limit();
+// How many more files the process may open, directories included, after
+// raising its own limit as far as the system lets it.
+std::size_t open_files_available();
 
 // The ANSI code page in force, as the platform describes it: its number and,
 // for a multibyte code page, the lead-byte ranges it reports. On POSIX there

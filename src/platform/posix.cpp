@@ -12,6 +12,7 @@
 #include <sys/syscall.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -20,7 +21,9 @@
 #include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
+#include "platform/long_text.h"
 #include "platform/platform.h"
 #include "platform/wildcard.h"
 
@@ -40,7 +43,11 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 // file is ever read.
 constexpr int FILE_FLAGS = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
-bool is_out_of_handles(int error) { return error == EMFILE || error == ENFILE; }
+Failure failure_of(int error) {
+  if (error == EMFILE || error == ENFILE) return Failure::out_of_handles;
+  if (error == ENOENT || error == ENOTDIR) return Failure::none_found;
+  return Failure::other;
+}
 
 class Descriptor {
  public:
@@ -60,72 +67,88 @@ class Descriptor {
   int fd_;
 };
 
+// The longest text the kernel takes whole, its terminator left out.
+constexpr std::size_t LONGEST_WHOLE_TEXT = PATH_MAX - 1;
+
 // A text longer than the system's path limit cannot be handed to the kernel
-// whole. It is resolved a piece at a time instead, each piece ending at a
-// separator and taken relative to the directory that the pieces before it
-// reached: the walk, component by component, that the kernel makes of a
-// whole text (links followed, ".." the physical parent). What is left is
-// the last piece, relative to `dir()`.
+// whole, so it is resolved a piece at a time: the leading pieces open the
+// directory that the last one is taken relative to.
 class ResolvedText {
  public:
   explicit ResolvedText(const std::string& text) {
-    const std::size_t limit = PATH_MAX;
-    std::size_t start = 0;
-    while (text.size() - start >= limit) {
-      std::size_t cut = text.rfind('/', start + limit - 2);
-      // A single name longer than the limit: the kernel refuses it below.
-      if (cut == std::string::npos || cut < start) break;
-      std::string piece = text.substr(start, cut + 1 - start);
+    std::vector<std::string_view> pieces =
+        long_text_pieces(text, LONGEST_WHOLE_TEXT);
+    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
+      std::string piece(pieces[i]);
       Descriptor next(::openat(dir(), piece.c_str(), DIRECTORY_PATH_FLAGS));
       if (next.get() < 0) {
         error_ = errno;
         return;
       }
       dir_ = std::move(next);
-      start = cut + 1;
     }
-    rest_ = text.c_str() + start;
-    if (*rest_ == '\0') rest_ = ".";
+    rest_.assign(pieces.back());
+    if (rest_.empty()) rest_ = ".";
   }
 
   int dir() const { return dir_.get() >= 0 ? dir_.get() : AT_FDCWD; }
-  const char* rest() const { return rest_; }
+  const char* rest() const { return rest_.c_str(); }
   // 0, or why the leading pieces could not be resolved.
   int error() const { return error_; }
 
  private:
   Descriptor dir_;
-  const char* rest_ = ".";
+  std::string rest_;
   int error_ = 0;
 };
 
+DirectoryResult open_directory_at(int dir, const char* name);
+FileResult open_file_at(int dir, std::string_view name);
+void read_entries(int dir, std::string_view file_pattern, bool directories,
+                  EntrySink& sink);
+
 // A directory held by its descriptor.
-class PosixDirectory final : public OpenDirectory {
+class PosixDirectory final : public Directory {
  public:
   PosixDirectory(Descriptor fd, DirectoryId id)
-      : OpenDirectory(id), fd_(std::move(fd)) {}
-  int fd() const { return fd_.get(); }
+      : Directory(id), fd_(std::move(fd)) {}
+
+  void read(std::string_view file_pattern, bool directories,
+            EntrySink& sink) const override {
+    read_entries(fd_.get(), file_pattern, directories, sink);
+  }
+
+  FileResult open_file(std::string_view name) const override {
+    return open_file_at(fd_.get(), name);
+  }
+
+  DirectoryResult open_subdirectory(std::string_view name) const override {
+    return open_directory_at(fd_.get(), std::string(name).c_str());
+  }
+
+  DirectoryResult open_parent() const override {
+    return open_directory_at(fd_.get(), "..");
+  }
+
+  int native_handle() const override { return fd_.get(); }
 
  private:
   Descriptor fd_;
 };
 
-int fd_of(const OpenDirectory& directory) {
-  return static_cast<const PosixDirectory&>(directory).fd();
-}
-
 // Opens a directory relative to `dir`: to read it where it may be read, and
 // otherwise only to find names in it, as a lookup through it could.
-DirectoryOpening open_directory_at(int dir, const char* name) {
+DirectoryResult open_directory_at(int dir, const char* name) {
   Descriptor fd(::openat(dir, name, DIRECTORY_FLAGS));
   if (fd.get() < 0 && errno == EACCES)
     fd = Descriptor(::openat(dir, name, DIRECTORY_PATH_FLAGS));
+  if (fd.get() < 0) return failure_of(errno);
   struct stat st;
-  if (fd.get() < 0) return {nullptr, is_out_of_handles(errno)};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+  if (::fstat(fd.get(), &st) != 0) return failure_of(errno);
+  if (!S_ISDIR(st.st_mode)) return Failure::none_found;
   DirectoryId id{static_cast<std::uint64_t>(st.st_dev),
                  static_cast<std::uint64_t>(st.st_ino)};
-  return {std::make_shared<PosixDirectory>(std::move(fd), id)};
+  return std::make_unique<PosixDirectory>(std::move(fd), id);
 }
 
 bool is_directory_at(int dir, const char* name, int flags) {
@@ -244,14 +267,18 @@ class PosixFile final : public ReadableFile {
   std::uint64_t size_ = 0;
 };
 
-FileOpening open_file_at(int dir, std::string_view name) {
-  std::string text(name);
-  Descriptor fd(::openat(dir, text.c_str(), FILE_FLAGS));
-  if (fd.get() < 0) return {nullptr, is_out_of_handles(errno)};
+FileResult open_file_named(int dir, const char* name) {
+  Descriptor fd(::openat(dir, name, FILE_FLAGS));
+  if (fd.get() < 0) return failure_of(errno);
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-  return {std::make_unique<PosixFile>(std::move(fd),
-                                      static_cast<std::uint64_t>(st.st_size))};
+  if (::fstat(fd.get(), &st) != 0) return failure_of(errno);
+  if (!S_ISREG(st.st_mode)) return Failure::none_found;
+  return std::make_unique<PosixFile>(std::move(fd),
+                                     static_cast<std::uint64_t>(st.st_size));
+}
+
+FileResult open_file_at(int dir, std::string_view name) {
+  return open_file_named(dir, std::string(name).c_str());
 }
 
 // ThreadSanitizer counts a descriptor as one object of the whole process,
@@ -279,23 +306,24 @@ class PosixThreadOpener final : public FileOpener {
  public:
   explicit PosixThreadOpener(int process) : process_(process) {}
 
-  FileOpening open_file(const OpenDirectory& directory, std::string_view name,
-                        const std::string&) override {
+  FileResult open_file(const Directory& directory,
+                       std::string_view name) override {
     int dir = own_copy(directory);
     // A directory not fetched is left to a thread of the process's table,
     // like a file that found no descriptor.
-    if (dir < 0) return {nullptr, true};
+    if (dir < 0) return Failure::out_of_handles;
     return open_file_at(dir, name);
   }
 
  private:
   // The same directory while both its descriptor and its identity are.
-  int own_copy(const OpenDirectory& directory) {
-    int shared = fd_of(directory);
+  int own_copy(const Directory& directory) {
+    int shared = directory.native_handle();
     std::optional<DirectoryId> id = directory.id();
     if (copy_.get() >= 0 && shared == copied_from_ && id && id == copied_id_)
       return copy_.get();
     copy_ = Descriptor();
+    if (shared < 0) return -1;
     copy_ = Descriptor(
         static_cast<int>(::syscall(SYS_pidfd_getfd, process_, shared, 0)));
     copied_from_ = shared;
@@ -335,45 +363,29 @@ void own_credentials() {
 
 class PosixFileSystem final : public FileSystem {
  public:
-  std::optional<bool> lookup(const std::string& text) override {
+  Result<bool> lookup(const std::string& text) override {
     ResolvedText resolved(text);
+    if (resolved.error() != 0) return failure_of(resolved.error());
     struct stat st;
-    if (resolved.error() != 0 ||
-        ::fstatat(resolved.dir(), resolved.rest(), &st, 0) != 0)
-      return std::nullopt;
+    if (::fstatat(resolved.dir(), resolved.rest(), &st, 0) != 0)
+      return failure_of(errno);
     return S_ISDIR(st.st_mode);
   }
 
-  std::optional<std::string> full_path(const std::string&) override {
-    return std::nullopt;
-  }
-
-  unsigned drive_type(const std::string&) override {
-    return DRIVE_TYPE_UNKNOWN;
-  }
-
-  DirectoryOpening open_directory(const std::string& text) override {
+  DirectoryResult open_directory(const std::string& text) override {
     ResolvedText resolved(text);
-    if (resolved.error() != 0)
-      return {nullptr, is_out_of_handles(resolved.error())};
+    if (resolved.error() != 0) return failure_of(resolved.error());
     return open_directory_at(resolved.dir(), resolved.rest());
   }
 
-  DirectoryOpening open_subdirectory(const OpenDirectory& parent,
-                                     std::string_view name,
-                                     const std::string&) override {
-    return open_directory_at(fd_of(parent), std::string(name).c_str());
+  FileResult open_path(const std::string& path) override {
+    ResolvedText resolved(path);
+    if (resolved.error() != 0) return failure_of(resolved.error());
+    return open_file_named(resolved.dir(), resolved.rest());
   }
 
-  void read_directory(const OpenDirectory& directory,
-                      std::string_view file_pattern, bool directories,
-                      EntrySink& sink) override {
-    read_entries(fd_of(directory), file_pattern, directories, sink);
-  }
-
-  FileOpening open_file(const OpenDirectory& directory, std::string_view name,
-                        const std::string&) override {
-    return open_file_at(fd_of(directory), name);
+  std::size_t longest_whole_text() const override {
+    return LONGEST_WHOLE_TEXT;
   }
 
 #ifdef OSTREL_THREAD_OPENER
@@ -405,6 +417,17 @@ class PosixFileSystem final : public FileSystem {
 #endif
 };
 
+// Descriptors already open when the run starts (standard streams, whatever
+// the parent left open), counted where counting is cheap: below the limit,
+// and among the first thousand or so.
+std::size_t descriptors_open(std::size_t limit) {
+  constexpr std::size_t COUNTED = 1024;
+  std::size_t open = 0;
+  for (std::size_t fd = 0; fd < std::min(limit, COUNTED); ++fd)
+    if (::fcntl(static_cast<int>(fd), F_GETFD) != -1) ++open;
+  return open;
+}
+
 }  // namespace
 
 FileSystem& disk_file_system() {
@@ -412,11 +435,18 @@ FileSystem& disk_file_system() {
   return file_system;
 }
 
-std::size_t open_file_limit() {
+std::size_t open_files_available() {
   struct rlimit limit;
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-    return SIZE_MAX;
-  return static_cast<std::size_t>(limit.rlim_cur);
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return SIZE_MAX;
+  // The soft limit is the process's own to raise, as far as the hard one.
+  if (limit.rlim_cur != limit.rlim_max) {
+    struct rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  if (limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+  auto most = static_cast<std::size_t>(limit.rlim_cur);
+  return most - std::min(most, descriptors_open(most));
 }
 
 CodePageInfo ansi_code_page() { return {}; }

@@ -106,10 +106,10 @@ class Win32FileSystem final : public SearchByText {
     return true;
   }
 
-  std::optional<bool> lookup(const std::string& text) override {
+  Result<bool> lookup(const std::string& text) override {
     WIN32_FIND_DATAA data;
     HANDLE find = ::FindFirstFileA(text.c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return std::nullopt;
+    if (find == INVALID_HANDLE_VALUE) return Failure::none_found;
     ::FindClose(find);
     return is_directory(data.dwFileAttributes);
   }
@@ -132,8 +132,15 @@ class Win32FileSystem final : public SearchByText {
     return std::nullopt;
   }
 
-  unsigned drive_type(const std::string& full_path) override {
-    return ::GetDriveTypeA(full_path.c_str());
+  DriveType drive_type(const std::string& full_path) override {
+    switch (::GetDriveTypeA(full_path.c_str())) {
+      case DRIVE_UNKNOWN:
+        return DriveType::unknown;
+      case DRIVE_NO_ROOT_DIR:
+        return DriveType::no_root;
+      default:
+        return DriveType::exists;
+    }
   }
 
   std::optional<DirectoryId> directory_id(const std::string& text) override {
@@ -150,11 +157,11 @@ class Win32FileSystem final : public SearchByText {
         (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
   }
 
-  std::unique_ptr<ReadableFile> open_path(const std::string& path) override {
+  FileResult open_path(const std::string& path) override {
     // Allocated before anything is opened, so running out of memory leaves
     // nothing open.
     auto file = std::make_unique<Win32File>();
-    if (!file->open(path)) return nullptr;
+    if (!file->open(path)) return Failure::none_found;
     return file;
   }
 };
@@ -179,9 +186,9 @@ FileSystem& disk_file_system() {
   return file_system;
 }
 
-// Handles are no scarce resource on Windows: the walk may hold as many
-// directories as it likes.
-std::size_t open_file_limit() { return SIZE_MAX; }
+// Handles are no scarce resource on Windows, and directories are held by
+// their texts.
+std::size_t open_files_available() { return SIZE_MAX; }
 
 CodePageInfo ansi_code_page() {
   static const CodePageInfo code_page = read_ansi_code_page();

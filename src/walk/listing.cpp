@@ -71,13 +71,13 @@ class NameCollector final : public EntrySink {
 
 }  // namespace
 
-DirectoryListing list_directory(FileSystem& fs, const OpenDirectory& directory,
+DirectoryListing list_directory(const Directory& directory,
                                 std::string_view file_pattern,
                                 bool directories) {
   DirectoryListing listing;
   try {
     NameCollector names(directories);
-    fs.read_directory(directory, file_pattern, directories, names);
+    directory.read(file_pattern, directories, names);
     listing.files = NameList(std::move(names.files));
     if (!names.directories_lost) {
       try {

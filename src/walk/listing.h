@@ -59,7 +59,7 @@ struct DirectoryListing {
   std::optional<NameList> files;
   std::optional<NameList> directories;
 };
-DirectoryListing list_directory(FileSystem& fs, const OpenDirectory& directory,
+DirectoryListing list_directory(const Directory& directory,
                                 std::string_view file_pattern,
                                 bool directories);
 

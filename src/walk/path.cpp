@@ -48,19 +48,16 @@ bool names_directory_with_separators(const PathStyle& style, FileSystem& fs,
   std::string_view stem = without_trailing_separators(style, text);
   if (stem.size() == text.size() || stem.empty() || is_drive_only(style, stem))
     return false;
-  std::optional<bool> entry = fs.lookup(std::string(stem));
+  Result<bool> entry = fs.lookup(std::string(stem));
   return entry && *entry;
 }
 
-// Drive roots and share roots, which the directory search never finds.
+// Drive roots and share roots, which the directory search never finds; only
+// a text with a dot or a separator may name one.
 bool is_reachable_root(const PathStyle& style, FileSystem& fs,
                        const std::string& text) {
-  if (!style.windows || !holds_single(style, text, "./\\")) return false;
-  std::optional<std::string> full = fs.full_path(text);
-  if (!full || full->size() >= WINDOWS_PATH_BUFFER_SIZE) return false;
-  if (full->size() != 3 && !is_unc_share_root(*full)) return false;
-  // Above "no such root" lies every type of a drive that exists.
-  return fs.drive_type(*full) > DRIVE_TYPE_NO_ROOT;
+  return style.windows && holds_single(style, text, "./\\") &&
+         fs.is_reachable_root(text);
 }
 
 }  // namespace
@@ -70,7 +67,7 @@ PathStatus query_path_status(const PathStyle& style, FileSystem& fs,
   // A pattern is never classified by an entry that bears its literal name.
   if (holds_single(style, text, "*?")) return {};
   if (is_drive_only(style, text)) return {};
-  if (std::optional<bool> entry = fs.lookup(text))
+  if (Result<bool> entry = fs.lookup(text))
     return {true, *entry || (style.windows && names_a_root(style, text))};
   if (names_directory_with_separators(style, fs, text) ||
       is_reachable_root(style, fs, text))
@@ -87,20 +84,6 @@ int classify_path(const PathStyle& style, FileSystem& fs,
   return status.is_directory ? 1 : 0;
 }
 
-bool is_unc_share_root(std::string_view full_path) {
-  auto is_separator = [](char byte) { return byte == '\\' || byte == '/'; };
-  if (full_path.size() < 5 || !is_separator(full_path[0]) ||
-      !is_separator(full_path[1]))
-    return false;
-  // The server name takes the byte after the two separators in any case.
-  std::size_t server_end = full_path.find_first_of("\\/", 3);
-  if (server_end == std::string_view::npos) return false;
-  std::string_view share = full_path.substr(server_end + 1);
-  if (!share.empty() && is_separator(share.back())) share.remove_suffix(1);
-  return !share.empty() &&
-         share.find_first_of("\\/") == std::string_view::npos;
-}
-
 std::string pattern_inside(const PathStyle& style, const std::string& directory,
                            std::string_view name_pattern) {
   std::string pattern = directory;
@@ -114,18 +97,6 @@ std::string make_search_pattern(const PathStyle& style, FileSystem& fs,
                                 std::string_view file_pattern) {
   if (classify_path(style, fs, argument) != 1) return argument;
   return pattern_inside(style, argument, file_pattern);
-}
-
-std::string make_listing_pattern(const PathStyle& style, FileSystem& fs,
-                                 const std::string& pattern) {
-  return make_search_pattern(style, fs, pattern, "*.*");
-}
-
-std::string make_subdir_pattern(const PathStyle& style, FileSystem& fs,
-                                const std::string& argument) {
-  if (classify_path(style, fs, argument) != 1)
-    return join_dir_and_name(style, argument, "*.*");
-  return pattern_inside(style, argument, "*.*");
 }
 
 }  // namespace ostrel

@@ -55,6 +55,8 @@ bool is_code_page_lead_byte(const PathStyle& style, unsigned char byte);
 void strip_trailing_separator(const PathStyle& style, std::string& text);
 void append_separator(const PathStyle& style, std::string& text);
 
+// For a directory-like argument, the file pattern inside it; for any other,
+// the argument itself, which a search then takes as it is.
 std::string make_search_pattern(const PathStyle& style, FileSystem& fs,
                                 const std::string& argument,
                                 std::string_view file_pattern);
@@ -62,10 +64,7 @@ std::string make_search_pattern(const PathStyle& style, FileSystem& fs,
 // bare drive or a root), then the name pattern.
 std::string pattern_inside(const PathStyle& style, const std::string& directory,
                            std::string_view name_pattern);
-std::string make_listing_pattern(const PathStyle& style, FileSystem& fs,
-                                 const std::string& pattern);
-std::string make_subdir_pattern(const PathStyle& style, FileSystem& fs,
-                                const std::string& argument);
+// The drive and directory part of the search text, then the name.
 std::string join_dir_and_name(const PathStyle& style,
                               std::string_view search_text,
                               std::string_view name);
@@ -73,19 +72,13 @@ std::string join_dir_and_name(const PathStyle& style,
 struct PathParts {
   std::string drive;
   std::string directory;
-  std::string file_name;
-  std::string extension;
+  std::string file_name;  // the rest: the name with its extension
 };
 // Components are never cut: a shorter directory would name another one.
 PathParts split_path(const PathStyle& style, std::string_view path);
 // An empty component is left out; in POSIX style so is the drive.
 std::string join_path(const PathStyle& style, std::string_view drive,
-                      std::string_view directory, std::string_view file_name,
-                      std::string_view extension);
-
-// A Windows path buffer: 259 bytes of text and the terminator. A full path
-// that does not fit it is never taken for a drive or share root.
-inline constexpr std::size_t WINDOWS_PATH_BUFFER_SIZE = 260;
+                      std::string_view directory, std::string_view file_name);
 
 // The status of a text: found or not, and the directory flag. A wildcard
 // text and a bare drive fail without a lookup. A name that the lookup misses
@@ -97,9 +90,5 @@ struct PathStatus {
 };
 PathStatus query_path_status(const PathStyle& style, FileSystem& fs,
                              const std::string& text);
-
-// True for a full path that is the root of a network share:
-// two separators, a server, one separator, a share, at most one separator.
-bool is_unc_share_root(std::string_view full_path);
 
 }  // namespace ostrel

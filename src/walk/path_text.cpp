@@ -32,26 +32,17 @@ PathParts split_path(const PathStyle& style, std::string_view path) {
   parts.drive = path.substr(0, start);
 
   std::size_t rest = start;
-  std::size_t last_dot = std::string_view::npos;
   for (std::size_t pos = start; pos < path.size();) {
-    std::size_t length = char_length(style, is_code_page_lead_byte, path, pos);
     if (is_any_separator(style, path[pos])) rest = pos + 1;
-    if (path[pos] == '.') last_dot = pos;
-    pos += length;
+    pos += char_length(style, is_code_page_lead_byte, path, pos);
   }
   parts.directory = path.substr(start, rest - start);
-  if (last_dot != std::string_view::npos && last_dot >= rest) {
-    parts.file_name = path.substr(rest, last_dot - rest);
-    parts.extension = path.substr(last_dot);
-  } else {
-    parts.file_name = path.substr(rest);
-  }
+  parts.file_name = path.substr(rest);
   return parts;
 }
 
 std::string join_path(const PathStyle& style, std::string_view drive,
-                      std::string_view directory, std::string_view file_name,
-                      std::string_view extension) {
+                      std::string_view directory, std::string_view file_name) {
   std::string out;
   // POSIX texts have no drives, so there is none to write.
   if (style.windows && !drive.empty()) {
@@ -65,8 +56,6 @@ std::string join_path(const PathStyle& style, std::string_view drive,
     if (!is_any_separator(style, directory[last])) out += style.separator();
   }
   out += file_name;
-  if (!extension.empty() && extension.front() != '.') out += '.';
-  out += extension;
   return out;
 }
 
@@ -74,7 +63,7 @@ std::string join_dir_and_name(const PathStyle& style,
                               std::string_view search_text,
                               std::string_view name) {
   PathParts parts = split_path(style, search_text);
-  return join_path(style, parts.drive, parts.directory, name, {});
+  return join_path(style, parts.drive, parts.directory, name);
 }
 
 }  // namespace ostrel

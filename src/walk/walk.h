@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "walk/directory_cache.h"
 #include "walk/path.h"
 
 namespace ostrel {
@@ -29,10 +30,10 @@ struct WalkResult {
   std::optional<std::string> subdirectory;
 };
 
-// A file the walk found: its directory, held open, its name there, and its
-// full path text. Valid during the visitor's call only.
+// A file the walk found: its directory, its name there, and its full path
+// text. Valid during the visitor's call only.
 struct FoundFile {
-  const DirectoryHandle& directory;
+  const DirectoryCache::NodeRef& directory;
   std::string_view name;
   const std::string& path;
 };
@@ -40,26 +41,17 @@ struct FoundFile {
 // Called once per file.
 using FileVisitor = std::function<void(const FoundFile& file)>;
 
-// How many directories the walk may hold open at once, and how it asks its
-// caller to close what the caller holds (files queued for probing keep their
-// directories open) when the process runs out of descriptors.
-inline constexpr std::size_t DEFAULT_OPEN_LEVELS = 64;
-struct WalkHandles {
-  std::size_t most_open_levels = DEFAULT_OPEN_LEVELS;
-  std::function<void()> release;
-};
-
 // Visits the files that `argument` names (a directory's files matching
 // `file_pattern`), in name order; with `recursive`, then walks every
 // subdirectory of the argument's directory with `file_pattern`, each
 // directory at most once however many links lead to it. Every directory is
-// read once and held open while the walk needs it, so no depth of tree or
-// length of text is beyond it. Prints nothing. Exceptions thrown by the
-// visitor pass through.
-WalkResult walk_pattern(const PathStyle& style, FileSystem& fs,
+// read once, through `cache`, so no depth of tree or length of text is
+// beyond it, and the walk holds the current path once and the names still
+// to walk at each level. Prints nothing. Exceptions thrown by the visitor
+// pass through.
+WalkResult walk_pattern(const PathStyle& style, DirectoryCache& cache,
                         const std::string& argument,
                         std::string_view file_pattern,
-                        const FileVisitor& visitor, bool recursive,
-                        const WalkHandles& handles = {});
+                        const FileVisitor& visitor, bool recursive);
 
 }  // namespace ostrel

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/probe_pool.h"
+#include "cli/prober.h"
 #include "cli/report.h"
 #include "support/jpeg_writer.h"
 #include "support/memory_fs.h"
@@ -76,13 +76,15 @@ void fill(MemoryFileSystem& fs, const Tree& tree) {
 void run_in_turn(const ArgumentRun& run, const std::string& argument) {
   RunTotals totals;
   WalkResult walked = walk_pattern(
-      run.style, run.fs, argument, "*.jpg",
+      run.style, run.cache, argument, "*.jpg",
       [&](const FoundFile& file) {
-        report_result(file.path,
-                      probe_jpeg(run.fs, *file.directory, file.name, file.path),
-                      totals, run.options.verbosity, run.print);
+        ProbeResult result = probe_jpeg([&] {
+          return run.cache.open_file(file.directory, file.name, file.path);
+        });
+        report_result(file.path, result, totals, run.options.verbosity,
+                      run.print);
       },
-      run.options.recursive != 0);
+      run.options.recursive);
   if (walked.code == WALK_NO_MEMORY)
     print_memory_error(walked.listing,
                        walked.subdirectory ? *walked.subdirectory : argument,
@@ -104,8 +106,9 @@ Outcome run_all(const Tree& tree, const std::vector<std::string>& arguments,
   MemoryFileSystem fs;
   fill(fs, tree);
   fs.fail_search(fail_at);
-  ProbePool pool(fs, threads, window);
-  ArgumentRun run{windows_path_style({}), fs, pool,
+  DirectoryCache cache(fs, DEFAULT_OPEN_DIRECTORIES, '\\');
+  Prober prober(cache, threads, window);
+  ArgumentRun run{windows_path_style({}), cache, prober,
                   [&outcome](std::string_view line) { outcome.output += line; },
                   options};
   for (const std::string& argument : arguments) {
@@ -123,8 +126,8 @@ TEST(PoolEquivalence, PooledRunPrintsWhatTheSequentialRunPrints) {
   const std::vector<std::string> arguments{"t", "t\\A", "t\\A\\i*",
                                            "t\\nosuch"};
   RunOptions options;
-  options.recursive = 1;
-  options.summary = 1;
+  options.recursive = true;
+  options.summary = true;
 
   Outcome whole = run_all(tree, arguments, options, 0);
   ASSERT_GT(whole.searches, 10);

@@ -77,24 +77,26 @@ INSTANTIATE_TEST_SUITE_P(
         SummaryCase{{{1, 1, 3000000000ull}, {3, 3, 3000000000ull}},
                     "2 6000000000 3000000000 2 2\n"}));
 
-// What the walk's levels, the queued files' directories and the open files
-// may hold together stays within the limit, with room for the process.
-TEST(DescriptorBudget, SharesTheLimitOut) {
+// What the cache's directories, the queued files' directories and the open
+// files may hold together stays within what the process may still open,
+// with room for the process; with one descriptor, everything goes by text.
+TEST(DescriptorBudget, SharesTheDescriptorsOut) {
   struct Row {
-    std::size_t limit;
+    std::size_t available;
     unsigned threads;
     std::size_t window;
-    std::size_t levels;
+    std::size_t directories;
   };
   const Row rows[] = {
-      {7, 0, 1, 1},     {15, 0, 1, 1},      {16, 2, 2, 2},
-      {64, 14, 8, 14},  {1024, 32, 128, 254}, {SIZE_MAX, 32, 256, SIZE_MAX / 4 - 2},
+      {0, 0, 1, 0},       {1, 0, 1, 0},       {2, 0, 1, 1},
+      {11, 0, 1, 10},     {12, 2, 2, 2},      {60, 14, 8, 14},
+      {1020, 32, 128, 254}, {SIZE_MAX, 32, 256, DEFAULT_OPEN_DIRECTORIES},
   };
   for (const Row& row : rows) {
-    DescriptorBudget budget = budget_descriptors(row.limit);
-    EXPECT_EQ(budget.threads, row.threads) << row.limit;
-    EXPECT_EQ(budget.window, row.window) << row.limit;
-    EXPECT_EQ(budget.levels, row.levels) << row.limit;
+    DescriptorBudget budget = budget_descriptors(row.available);
+    EXPECT_EQ(budget.threads, row.threads) << row.available;
+    EXPECT_EQ(budget.window, row.window) << row.available;
+    EXPECT_EQ(budget.directories, row.directories) << row.available;
   }
 }
 

@@ -77,9 +77,10 @@ WalkRun walk_failing_at(const std::string& argument, long fail) {
     allocations = 0;
     fail_at = fail;
     counting = true;
+    DirectoryCache cache(disk_file_system(), DEFAULT_OPEN_DIRECTORIES, '/');
     const WalkResult result =
-        walk_pattern(native_path_style(), disk_file_system(), argument,
-                     "*.jpg", visitor, true);
+        walk_pattern(native_path_style(), cache, argument, "*.jpg", visitor,
+                     true);
     counting = false;
     run.allocations = allocations;
     run.result = result.code;
@@ -140,15 +141,15 @@ TEST(AllocationFailure, ProbeThatRunsOutOfMemoryCannotOpenTheFile) {
   test::TempDir temp;
   const std::string path = (temp / "a.jpg").string();
   test::write_file(path, test::make_jpeg({}).bytes);
-  DirectoryHandle directory =
-      disk_file_system().open_directory(temp.path().string() + "/").directory;
+  DirectoryResult directory =
+      disk_file_system().open_directory(temp.path().string() + "/");
   ASSERT_TRUE(directory);
   for (long fail = 1;; ++fail) {
     allocations = 0;
     fail_at = fail;
     counting = true;
     ProbeResult result =
-        probe_jpeg(disk_file_system(), *directory, "a.jpg", path);
+        probe_jpeg([&] { return (*directory)->open_file("a.jpg"); });
     counting = false;
     if (allocations < fail) {
       EXPECT_EQ(result.status, ProbeStatus::ok);

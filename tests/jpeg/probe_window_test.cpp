@@ -120,9 +120,13 @@ TEST(ProbeWindow, AShortReadMarksTheEnd) {
   EXPECT_EQ(probed.reads, (Reads{0, 4 + 0xFFF0}));
 }
 
-TEST(Swap16, ExchangesTheLowBytesOnly) {
-  EXPECT_EQ(swap16(0x12345678), 0x7856);
-  EXPECT_EQ(swap16(0x00FF), 0xFF00);
+TEST(ProbeWindow, DimensionsTakeTheirFirstByteAsTheHighByte) {
+  const Bytes frame = {0xFF, 0xC0, 0x00, 0x11, 0x08,
+                       0x78, 0x56, 0x00, 0xFF};
+  Probed probed = probe_bytes(frame);
+  ASSERT_TRUE(probed.found);
+  EXPECT_EQ(probed.info.height, 0x7856);
+  EXPECT_EQ(probed.info.width, 0x00FF);
 }
 
 }  // namespace

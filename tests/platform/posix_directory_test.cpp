@@ -93,16 +93,16 @@ class PosixDirectory : public ::testing::Test {
   Found read(const std::string& directory, std::string_view pattern,
              bool directories) {
     Found found;
-    DirectoryHandle handle = disk_.open_directory(directory).directory;
+    DirectoryResult handle = disk_.open_directory(directory);
     EXPECT_TRUE(handle) << directory;
-    if (handle) disk_.read_directory(*handle, pattern, directories, found);
+    if (handle) (*handle)->read(pattern, directories, found);
     found.sort();
     return found;
   }
 
   std::optional<DirectoryId> id_of(const std::string& text) {
-    DirectoryHandle handle = disk_.open_directory(text).directory;
-    return handle ? handle->id() : std::nullopt;
+    DirectoryResult handle = disk_.open_directory(text);
+    return handle ? (*handle)->id() : std::nullopt;
   }
 
   FileSystem& disk_ = disk_file_system();
@@ -171,12 +171,16 @@ TEST_F(PosixDirectory, IdentityComesFromTheOpenDirectory) {
   EXPECT_NE(id_of(at("d")), sub);
   EXPECT_FALSE(id_of(at("d/b.jpg")).has_value());
   EXPECT_FALSE(id_of(at("d/dangling.jpg")).has_value());
-  DirectoryHandle d = disk_.open_directory(at("d")).directory;
+  DirectoryResult d = disk_.open_directory(at("d"));
   ASSERT_TRUE(d);
-  DirectoryHandle linked = disk_.open_subdirectory(*d, "linkdir", "").directory;
+  DirectoryResult linked = (*d)->open_subdirectory("linkdir");
   ASSERT_TRUE(linked);
-  EXPECT_EQ(linked->id(), sub);
-  EXPECT_FALSE(disk_.open_subdirectory(*d, "b.jpg", "").directory);
+  EXPECT_EQ((*linked)->id(), sub);
+  EXPECT_EQ((*d)->open_subdirectory("b.jpg").failure(), Failure::none_found);
+  // The parent of a directory reached through a link is the target's.
+  DirectoryResult up = (*linked)->open_parent();
+  ASSERT_TRUE(up);
+  EXPECT_EQ((*up)->id(), (*d)->id());
 }
 
 // Each directory is opened after the thread's opener was made, and released
@@ -196,20 +200,18 @@ TEST_F(PosixDirectory, AThreadsOwnOpenerOpensInEachDirectoryOpenedSince) {
                       {"d/sub", "b.jpg", false},  {"d", "linkfile", true},
                       {"d", "sub", false},        {"a*b", "in.jpg", true}};
   for (const Row& row : rows) {
-    DirectoryHandle directory =
-        disk_.open_directory(at(row.directory) + "/").directory;
+    DirectoryResult directory = disk_.open_directory(at(row.directory) + "/");
     ASSERT_TRUE(directory) << row.directory;
     bool opened = false;
-    worker.run([&] {
-      opened = files.open_file(*directory, row.name, "").file != nullptr;
-    });
+    worker.run([&] { opened = files.open_file(**directory, row.name).ok(); });
     EXPECT_EQ(opened, row.opens) << row.directory << "/" << row.name;
   }
   worker.run([&] { own.reset(); });
 }
 
 // A text longer than the path limit is resolved as the kernel resolves a
-// shorter one: links followed, ".." the physical parent.
+// shorter one: links followed, ".." the physical parent, a run of
+// separators as one wherever the text is cut, and nothing from the root.
 TEST_F(PosixDirectory, TextsOfAnyLengthResolveAsTheKernelWould) {
   std::string down_up;
   while (down_up.size() < 2 * PATH_MAX) down_up += "/sub/..";
@@ -223,13 +225,20 @@ TEST_F(PosixDirectory, TextsOfAnyLengthResolveAsTheKernelWould) {
       {at("d") + down_up + "/linkdir/", id_of(at("d/sub"))},
       {at("d") + down_up + "/nosuch/", std::nullopt},
       {at("d") + "/" + std::string(PATH_MAX, 'x') + "/", std::nullopt},
+      {at("d") + std::string(PATH_MAX + 900, '/') + "sub/", id_of(at("d/sub"))},
+      {at("d") + std::string(PATH_MAX + 900, '/') + "tmp/", std::nullopt},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(id_of(row.text), row.expected) << row.text.size();
-    EXPECT_EQ(disk_.lookup(row.text), row.expected ? std::optional(true)
-                                                   : std::nullopt);
+    Result<bool> found = disk_.lookup(row.text);
+    EXPECT_EQ(found.ok(), row.expected.has_value()) << row.text.size();
+    if (found) {
+      EXPECT_TRUE(*found);
+    }
   }
-  EXPECT_EQ(disk_.lookup(at("d") + down_up + "/b.jpg"), false);
+  Result<bool> file = disk_.lookup(at("d") + down_up + "/b.jpg");
+  ASSERT_TRUE(file);
+  EXPECT_FALSE(*file);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // What a test may do to the calls a file system answers: make one run out of
-// memory, watch or slow them down, change the tree right after a search; and
-// the disk with these hooks, the one file system that forwards to another.
+// memory, watch or slow them down, change the tree right after a search.
 #pragma once
 
 #include <functional>
@@ -60,28 +59,6 @@ class FileSystemHooks {
   std::function<void(Call, const std::string&)> watcher_;
   std::string change_trigger_;
   std::function<void()> change_;
-};
-
-// The real file system of this platform, every call through the hooks. A
-// read of a directory counts as a search of its directory text followed by
-// the file pattern (`photos/*.jpg`).
-class HookedDisk final : public FileSystem, public FileSystemHooks {
- public:
-  std::optional<bool> lookup(const std::string& text) override;
-  std::optional<std::string> full_path(const std::string& text) override;
-  unsigned drive_type(const std::string& full_path) override;
-  DirectoryOpening open_directory(const std::string& text) override;
-  DirectoryOpening open_subdirectory(const OpenDirectory& parent,
-                                     std::string_view name,
-                                     const std::string& text) override;
-  void read_directory(const OpenDirectory& directory,
-                      std::string_view file_pattern, bool directories,
-                      EntrySink& sink) override;
-  FileOpening open_file(const OpenDirectory& directory, std::string_view name,
-                        const std::string& path) override;
-
- private:
-  FileSystem& disk_ = disk_file_system();
 };
 
 }  // namespace ostrel::test

@@ -14,11 +14,11 @@ inline ProbeResult probe_path(FileSystem& fs, const std::string& path,
                               std::string_view separators = "\\/") {
   std::size_t cut = path.find_last_of(separators);
   std::size_t name_start = cut == std::string::npos ? 0 : cut + 1;
-  DirectoryHandle directory =
-      fs.open_directory(path.substr(0, name_start)).directory;
+  DirectoryResult directory = fs.open_directory(path.substr(0, name_start));
   if (!directory) return ProbeResult{};
-  return probe_jpeg(fs, *directory, std::string_view(path).substr(name_start),
-                    path);
+  return probe_jpeg([&] {
+    return (*directory)->open_file(std::string_view(path).substr(name_start));
+  });
 }
 
 }  // namespace ostrel::test

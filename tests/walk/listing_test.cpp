@@ -63,9 +63,9 @@ class Listing : public ::testing::Test {
   // One read of the directory `text` (with its separator).
   DirectoryListing list(const std::string& text, std::string_view pattern,
                         bool directories = false) {
-    DirectoryHandle directory = fs_.open_directory(text).directory;
+    DirectoryResult directory = fs_.open_directory(text);
     EXPECT_TRUE(directory) << text;
-    return list_directory(fs_, *directory, pattern, directories);
+    return list_directory(**directory, pattern, directories);
   }
 
   MemoryFileSystem fs_;

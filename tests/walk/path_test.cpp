@@ -6,13 +6,17 @@
 #include <vector>
 
 #include "support/memory_fs.h"
+#include "support/path_patterns.h"
 #include "walk/path.h"
 
 namespace ostrel {
 namespace {
 
+using test::make_listing_pattern;
+using test::make_subdir_pattern;
 using test::MemoryFileSystem;
 using test::PathRules;
+using DriveType = SearchByText::DriveType;
 
 const std::string LONG_SHARE = "\\\\server\\" + std::string(300, 's') + "\\";
 
@@ -38,10 +42,13 @@ void windows_disk(MemoryFileSystem& fs) {
       {"\\\\server\\gone\\", "\\\\server\\gone\\"},
       {LONG_SHARE.c_str(), LONG_SHARE}};
   for (const auto& [text, full] : full_paths) fs.set_full_path(text, full);
-  const std::pair<std::string, unsigned> drive_types[] = {
-      {"C:\\work\\a.jpg\\", 3},   {"D:\\", 3},
-      {"E:\\", DRIVE_TYPE_NO_ROOT}, {"\\\\server\\share\\", 4},
-      {"\\\\server\\share", 4},  {LONG_SHARE, 4}};
+  const std::pair<std::string, DriveType> drive_types[] = {
+      {"C:\\work\\a.jpg\\", DriveType::exists},
+      {"D:\\", DriveType::exists},
+      {"E:\\", DriveType::no_root},
+      {"\\\\server\\share\\", DriveType::exists},
+      {"\\\\server\\share", DriveType::exists},
+      {LONG_SHARE, DriveType::exists}};
   for (const auto& [full, type] : drive_types) fs.set_drive_type(full, type);
 }
 
@@ -54,7 +61,7 @@ void posix_disk(MemoryFileSystem& fs) {
     fs.add_file(file);
   // Never asked in POSIX style: there are no drive or share roots.
   fs.set_full_path("D:/", "D:\\");
-  fs.set_drive_type("D:\\", 3);
+  fs.set_drive_type("D:\\", DriveType::exists);
 }
 
 using Fill = void (*)(MemoryFileSystem& fs);

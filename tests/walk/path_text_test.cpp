@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "support/path_patterns.h"
 #include "walk/path.h"
 
 namespace ostrel {
@@ -78,10 +79,18 @@ TEST(PathSeparators, DrivesAndRoots) {
   }
 }
 
+// A path's components, its file name cut at the extension.
+struct Components {
+  std::string drive;
+  std::string directory;
+  std::string file_name;
+  std::string extension;
+};
+
 struct SplitRow {
   const PathStyle* style;
   std::string path;
-  PathParts parts;
+  Components parts;
 };
 
 TEST(PathComponents, Split) {
@@ -112,16 +121,17 @@ TEST(PathComponents, Split) {
   for (const SplitRow& row : rows) {
     SCOPED_TRACE("path \"" + row.path + "\"");
     PathParts parts = split_path(*row.style, row.path);
+    test::NameParts name = test::split_extension(*row.style, parts.file_name);
     EXPECT_EQ(parts.drive, row.parts.drive);
     EXPECT_EQ(parts.directory, row.parts.directory);
-    EXPECT_EQ(parts.file_name, row.parts.file_name);
-    EXPECT_EQ(parts.extension, row.parts.extension);
+    EXPECT_EQ(name.name, row.parts.file_name);
+    EXPECT_EQ(name.extension, row.parts.extension);
   }
 }
 
 struct JoinRow {
   const PathStyle* style;
-  PathParts parts;
+  Components parts;
   std::string joined;
 };
 
@@ -143,9 +153,9 @@ TEST(PathComponents, Join) {
       {&POSIX, {"D:", "d", "n", ""}, "d/n"},
   };
   for (const JoinRow& row : rows) {
-    const PathParts& p = row.parts;
-    EXPECT_EQ(join_path(*row.style, p.drive, p.directory, p.file_name,
-                        p.extension),
+    const Components& p = row.parts;
+    EXPECT_EQ(join_path(*row.style, p.drive, p.directory,
+                        test::join_extension(p.file_name, p.extension)),
               row.joined);
   }
 }

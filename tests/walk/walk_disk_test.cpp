@@ -40,8 +40,9 @@ class DiskWalk : public ::testing::Test {
 
   Texts walk(const std::string& argument, bool recursive) {
     Texts visited;
+    DirectoryCache cache(disk_file_system(), DEFAULT_OPEN_DIRECTORIES, '/');
     WalkResult result = walk_pattern(
-        style_, disk_file_system(), argument, "*.jpg",
+        style_, cache, argument, "*.jpg",
         [&](const FoundFile& file) { visited.push_back(file.path); },
         recursive);
     EXPECT_EQ(result.code, 0) << argument;
@@ -114,8 +115,9 @@ TEST_F(DiskWalk, TenThousandLevelsAreAllWalked) {
   ASSERT_TRUE(test::make_chain("deep", DEPTH, "d", "f.jpg"));
   std::string directory = "deep";
   int visited = 0;
+  DirectoryCache cache(disk_file_system(), DEFAULT_OPEN_DIRECTORIES, '/');
   WalkResult result = walk_pattern(
-      style_, disk_file_system(), "deep", "*.jpg",
+      style_, cache, "deep", "*.jpg",
       [&](const FoundFile& file) {
         ASSERT_EQ(file.path, directory + "/f.jpg");
         directory += "/d";

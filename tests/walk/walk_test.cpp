@@ -23,8 +23,9 @@ struct Recorder {
 
   WalkResult walk(FileSystem& fs, const std::string& argument,
                   bool recursive) {
+    DirectoryCache cache(fs, DEFAULT_OPEN_DIRECTORIES, style.separator());
     return walk_pattern(
-        style, fs, argument, "*.jpg",
+        style, cache, argument, "*.jpg",
         [&](const FoundFile& file) { visited.push_back(file.path); },
         recursive);
   }

@@ -1,0 +1,356 @@
+// Runs jobs on worker threads ahead of the thread that queues them, and hands
+// each back to that thread in the order it was queued, so that whoever uses
+// the results sees exactly what running the jobs one after another would
+// have given. It knows nothing of what a job does: a runner, handed in, says
+// that, and what becomes of a job that must run again on its own.
+//
+// A runner provides:
+//   typename Runner::Job       what a slot holds; reused from job to job
+//   typename Runner::Worker    what one worker thread runs its jobs with
+//   Worker make_worker()       called on each worker thread as it starts
+//   void run(Job&, Worker*, bool slow)
+//                              runs a job on a worker, or with no worker on
+//                              the queuing thread; `slow` says most recent
+//                              jobs waited (for a disk); may throw, and the
+//                              exception comes out where the job would be
+//                              handed over
+//   bool must_run_alone(const Job&)
+//   void run_alone(Job&)       on the queuing thread, once every other job
+//                              in flight has ended, for a job that asks
+//   void hand_over(Job&)       on the queuing thread, in queue order; the
+//                              slot is reused afterwards
+//   void drop(Job&)            on the queuing thread, for a job discarded
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "pool/wake_signal.h"
+
+namespace ostrel {
+
+template <typename Runner>
+class OrderedPool {
+ public:
+  using Job = typename Runner::Job;
+  using Worker = typename Runner::Worker;
+
+  // `window` jobs at most are queued or held as results (rounded up to a
+  // power of two), as are `most_weight` of their weights, where a job
+  // weighs what the queuing thread says. Threads start as the queued jobs
+  // call for them, from the second job in flight, up to `most_threads`.
+  // While it waits for a result the queuing thread runs queued jobs
+  // itself; without threads it runs each job as it is queued.
+  OrderedPool(Runner& runner, unsigned most_threads, std::size_t window,
+              std::size_t most_weight = SIZE_MAX);
+  ~OrderedPool();
+  OrderedPool(const OrderedPool&) = delete;
+  OrderedPool& operator=(const OrderedPool&) = delete;
+
+  // True when jobs may run on other threads than the queuing one.
+  bool has_threads() const { return most_threads_ > 0; }
+
+  // Queues one job, which `fill(Job&)` writes into its slot. When the
+  // window is full, first waits for its oldest quarter (running queued
+  // jobs meanwhile) and hands those over; afterwards hands over every job
+  // that is done, oldest first.
+  template <typename Fill>
+  void submit(Fill&& fill, std::size_t weight = 0);
+
+  // Hands over every job still in flight, oldest first. An exception thrown
+  // by a job comes out here or in `submit`, where that job would have been
+  // handed over.
+  void drain();
+
+  // Drops everything in flight, once the jobs under way have ended.
+  void discard();
+
+ private:
+  // A line of its own each, so that the threads finishing neighbouring
+  // jobs do not write to one line.
+  struct alignas(64) Slot {
+    Job job;
+    std::size_t weight = 0;
+    std::exception_ptr error;
+    std::atomic<std::uint32_t> done{0};
+  };
+
+  std::uint64_t in_flight() const { return submitted_ - retired_; }
+  bool is_slow() const {
+    return slow_share_.load(std::memory_order_relaxed) > SHARE_ONE / 2;
+  }
+  Slot& slot(std::uint64_t index) { return slots_[index & mask_]; }
+  void make_room(std::size_t weight);
+  void count_job(bool slow);
+  bool claim(std::uint64_t& index);
+  void run(std::uint64_t index, Worker* worker);
+  void work();
+  void start_thread();
+  void wake_for_backlog();
+  void wait_until_done(std::uint64_t index);
+  void hand_over_ready();
+  void hand_over(Slot& slot);
+
+  // Queued jobs per awake thread before one more is woken: a thread woken
+  // for a job or two costs more than it saves.
+  static constexpr std::uint64_t WAKE_STEP = 8;
+  // A job slower than this has waited for the disk. A thread that loses
+  // its processor for a while makes some jobs slow as well, but not most:
+  // only when most are slow do more threads than processors get woken.
+  static constexpr std::chrono::microseconds SLOW_JOB{100};
+  static constexpr std::uint32_t SHARE_ONE = 1024;
+  // One job in four is timed, which tells a cold disk within a few dozen
+  // jobs for a quarter of the clock reads; each counts for an eighth.
+  static constexpr std::uint64_t TIMED_EVERY = 4;
+  static constexpr std::uint32_t SAMPLE_WEIGHT = 8;
+  static constexpr std::uint64_t NO_JOB = ~std::uint64_t{0};
+
+  Runner& runner_;
+  unsigned most_threads_;
+  std::size_t mask_;
+  std::size_t most_weight_;
+  std::unique_ptr<Slot[]> slots_;
+  unsigned computing_threads_;
+
+  // Only the queuing thread touches these.
+  std::uint64_t submitted_ = 0;
+  std::uint64_t retired_ = 0;
+  std::size_t weight_ = 0;
+
+  // Jobs below `published_` may run; `claimed_` is the next one that no
+  // thread has taken yet. Each on a line apart from what other threads
+  // write.
+  alignas(64) std::atomic<std::uint64_t> published_{0};
+  alignas(64) std::atomic<std::uint64_t> claimed_{0};
+  // Read for every job, written seldom.
+  alignas(64) std::atomic<std::uint64_t> awaited_{NO_JOB};
+  std::atomic<bool> stopping_{false};
+  // The share of recent jobs that were slow, of SHARE_ONE.
+  std::atomic<std::uint32_t> slow_share_{0};
+  alignas(64) WakeSignal work_ready_;
+  WakeSignal job_done_;
+  std::vector<std::thread> threads_;
+};
+
+template <typename Runner>
+OrderedPool<Runner>::OrderedPool(Runner& runner, unsigned most_threads,
+                                 std::size_t window, std::size_t most_weight)
+    : runner_(runner),
+      most_threads_(most_threads),
+      mask_(std::bit_ceil(std::max<std::size_t>(window, 1)) - 1),
+      most_weight_(most_weight),
+      slots_(std::make_unique<Slot[]>(mask_ + 1)),
+      // The queuing thread keeps one processor busy itself.
+      computing_threads_(std::max(std::thread::hardware_concurrency(), 1u) -
+                         1) {}
+
+template <typename Runner>
+OrderedPool<Runner>::~OrderedPool() {
+  stopping_.store(true, std::memory_order_seq_cst);
+  work_ready_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+template <typename Runner>
+template <typename Fill>
+void OrderedPool<Runner>::submit(Fill&& fill, std::size_t weight) {
+  make_room(weight);
+  Slot& next = slot(submitted_);
+  fill(next.job);
+  next.weight = weight;
+  weight_ += weight;
+  next.done.store(0, std::memory_order_relaxed);
+  if (!has_threads()) {
+    // Nothing would run it sooner.
+    ++submitted_;
+    claimed_.store(submitted_, std::memory_order_relaxed);
+    run(submitted_ - 1, nullptr);
+    hand_over_ready();
+    return;
+  }
+  published_.store(++submitted_, std::memory_order_seq_cst);
+  wake_for_backlog();
+  hand_over_ready();
+}
+
+// Waits until one more job fits the window and its weight the most weight,
+// a quarter of the window at once, not one job per wake-up.
+template <typename Runner>
+void OrderedPool<Runner>::make_room(std::size_t weight) {
+  if (in_flight() > mask_) {
+    wait_until_done(retired_ + in_flight() / 4);
+    wait_until_done(retired_);
+    hand_over_ready();
+  }
+  while (in_flight() > 0 && weight_ + weight > most_weight_) {
+    wait_until_done(retired_);
+    hand_over_ready();
+  }
+}
+
+template <typename Runner>
+void OrderedPool<Runner>::drain() {
+  if (in_flight() > 0) wait_until_done(submitted_ - 1);
+  while (in_flight() > 0) {
+    wait_until_done(retired_);
+    hand_over_ready();
+  }
+}
+
+template <typename Runner>
+void OrderedPool<Runner>::discard() {
+  for (; in_flight() > 0; ++retired_) {
+    Slot& oldest = slot(retired_);
+    wait_until_done(retired_);
+    oldest.error = nullptr;
+    weight_ -= oldest.weight;
+    runner_.drop(oldest.job);
+  }
+}
+
+// Wakes a sleeping thread, or starts one more, while the queued jobs
+// outnumber what the awake threads can use. A run of one job never starts
+// one.
+template <typename Runner>
+void OrderedPool<Runner>::wake_for_backlog() {
+  if (in_flight() < 2) return;
+  std::uint64_t backlog = submitted_ - claimed_.load(std::memory_order_relaxed);
+  std::uint64_t threads = threads_.size();
+  std::uint64_t useful = is_slow() ? most_threads_ : computing_threads_;
+  auto wanted = [&](std::uint64_t awake) {
+    return awake < useful && backlog > WAKE_STEP * awake;
+  };
+  bool woke = work_ready_.notify_one_if([&](int unwoken) {
+    return wanted(threads - static_cast<std::uint64_t>(unwoken));
+  });
+  if (!woke && threads < most_threads_ && wanted(threads)) start_thread();
+}
+
+template <typename Runner>
+bool OrderedPool<Runner>::claim(std::uint64_t& index) {
+  std::uint64_t next = claimed_.load(std::memory_order_relaxed);
+  do {
+    if (next >= published_.load(std::memory_order_seq_cst)) return false;
+  } while (!claimed_.compare_exchange_weak(
+      next, next + 1, std::memory_order_acq_rel, std::memory_order_relaxed));
+  index = next;
+  return true;
+}
+
+template <typename Runner>
+void OrderedPool<Runner>::run(std::uint64_t index, Worker* worker) {
+  Slot& job = slot(index);
+  bool timed = index % TIMED_EVERY == 0;
+  auto start = timed ? std::chrono::steady_clock::now()
+                     : std::chrono::steady_clock::time_point();
+  try {
+    runner_.run(job.job, worker, is_slow());
+  } catch (...) {
+    job.error = std::current_exception();
+  }
+  if (timed) count_job(std::chrono::steady_clock::now() - start > SLOW_JOB);
+  job.done.store(1, std::memory_order_seq_cst);
+  if (awaited_.load(std::memory_order_seq_cst) == index) job_done_.notify_one();
+}
+
+// A running share; updates that race lose a sample, which is harmless.
+template <typename Runner>
+void OrderedPool<Runner>::count_job(bool slow) {
+  std::uint32_t share = slow_share_.load(std::memory_order_relaxed);
+  std::uint32_t updated =
+      share - share / SAMPLE_WEIGHT + (slow ? SHARE_ONE / SAMPLE_WEIGHT : 0);
+  // Not written when it stays the same, as it does while all is fast: a
+  // line written from two processors in turn costs more than the job.
+  if (updated != share) slow_share_.store(updated, std::memory_order_relaxed);
+}
+
+template <typename Runner>
+void OrderedPool<Runner>::work() {
+  Worker worker = runner_.make_worker();
+  std::uint64_t index = 0;
+  while (!stopping_.load(std::memory_order_relaxed)) {
+    if (claim(index)) {
+      run(index, &worker);
+      continue;
+    }
+    work_ready_.prepare();
+    if (claim(index)) {
+      work_ready_.cancel();
+      run(index, &worker);
+    } else if (stopping_.load(std::memory_order_seq_cst)) {
+      work_ready_.cancel();
+    } else {
+      work_ready_.wait();
+    }
+  }
+}
+
+template <typename Runner>
+void OrderedPool<Runner>::start_thread() {
+  try {
+    threads_.reserve(most_threads_);
+    threads_.emplace_back([this] { work(); });
+  } catch (const std::exception&) {
+    // No more threads: the queuing thread runs what the others leave.
+    most_threads_ = static_cast<unsigned>(threads_.size());
+  }
+}
+
+// Runs queued jobs while the one awaited is under way elsewhere, and sleeps
+// only when every queued job has been taken.
+template <typename Runner>
+void OrderedPool<Runner>::wait_until_done(std::uint64_t index) {
+  Slot& awaited = slot(index);
+  std::uint64_t next = 0;
+  while (awaited.done.load(std::memory_order_acquire) == 0) {
+    if (claim(next)) {
+      run(next, nullptr);
+      continue;
+    }
+    awaited_.store(index, std::memory_order_seq_cst);
+    job_done_.prepare();
+    if (awaited.done.load(std::memory_order_seq_cst) != 0)
+      job_done_.cancel();
+    else
+      job_done_.wait();
+    awaited_.store(NO_JOB, std::memory_order_relaxed);
+  }
+}
+
+// Hands over the jobs that are done, oldest first, up to the first that is
+// not.
+template <typename Runner>
+void OrderedPool<Runner>::hand_over_ready() {
+  while (in_flight() > 0 &&
+         slot(retired_).done.load(std::memory_order_acquire) != 0) {
+    Slot& oldest = slot(retired_++);
+    weight_ -= oldest.weight;
+    hand_over(oldest);
+  }
+}
+
+template <typename Runner>
+void OrderedPool<Runner>::hand_over(Slot& oldest) {
+  if (oldest.error) {
+    runner_.drop(oldest.job);
+    std::rethrow_exception(std::exchange(oldest.error, nullptr));
+  }
+  if (runner_.must_run_alone(oldest.job)) {
+    // Every other job in flight ends first, letting go of what it holds.
+    for (std::uint64_t index = retired_; index < submitted_; ++index)
+      wait_until_done(index);
+    runner_.run_alone(oldest.job);
+  }
+  runner_.hand_over(oldest.job);
+}
+
+}  // namespace ostrel
