@@ -4,7 +4,9 @@
 // listing, and must leave nothing allocated behind (LeakSanitizer checks the
 // same in the sanitizer build).
 #include <gtest/gtest.h>
+#include <malloc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,7 @@
 #include "jpeg/probe.h"
 #include "support/jpeg_writer.h"
 #include "support/temp_dir.h"
+#include "walk/disk_tree.h"
 #include "walk/walk.h"
 
 namespace {
@@ -27,18 +30,24 @@ bool counting = false;
 long allocations = 0;
 long fail_at = 0;
 long live = 0;
+// Bytes held, and the most held since `peak_bytes` was last set to them.
+std::size_t live_bytes = 0;
+std::size_t peak_bytes = 0;
 
 void* allocate(std::size_t size) {
   if (counting && ++allocations == fail_at) throw std::bad_alloc();
   void* block = std::malloc(size ? size : 1);
   if (!block) throw std::bad_alloc();
   ++live;
+  live_bytes += malloc_usable_size(block);
+  peak_bytes = std::max(peak_bytes, live_bytes);
   return block;
 }
 
 void release(void* block) noexcept {
   if (!block) return;
   --live;
+  live_bytes -= malloc_usable_size(block);
   std::free(block);
 }
 
@@ -135,6 +144,36 @@ TEST(AllocationFailure, EachAllocationOfAWalkInTurn) {
   EXPECT_EQ(lines_met.size(), stops.size() - 2);
   EXPECT_FALSE(lines_met.count("memory error for wildcard (dir) \"" + p +
                                "/x\"\n"));
+}
+
+// A tree whose every level holds a file and a subdirectory of a 255-byte
+// name: a run holds the path once and a name per level, never a path per
+// level or per file in flight.
+TEST(AllocationPeak, DeepTreeOfLongNamesHoldsMemoryLinearInItsDepth) {
+  constexpr int DEPTH = 400;
+  const std::string name(255, 'n');
+  test::TempDir temp;
+  const std::string top = (temp / "top").string();
+  fs::create_directory(top);
+  ASSERT_TRUE(test::make_chain(top, DEPTH, name, "a.jpg"));
+  const std::size_t deepest = top.size() + DEPTH * (name.size() + 1);
+  int lines = 0;
+  LinePrinter print = [&lines](std::string_view line) {
+    lines += line.back() == '\n';
+  };
+  RunOptions options;
+  options.recursive = true;
+  std::size_t before = live_bytes;
+  peak_bytes = live_bytes;
+  {
+    DirectoryCache cache(disk_file_system(), DEFAULT_OPEN_DIRECTORIES, '/');
+    Prober prober(cache, 0, 64);
+    run_argument(
+        ArgumentRun{native_path_style(), cache, prober, print, options}, top);
+  }
+  EXPECT_EQ(lines, DEPTH);
+  EXPECT_LT(peak_bytes - before, 8 * deepest + (256 << 10));
+  EXPECT_TRUE(test::remove_tree(top));
 }
 
 TEST(AllocationFailure, ProbeThatRunsOutOfMemoryCannotOpenTheFile) {

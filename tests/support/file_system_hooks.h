@@ -18,7 +18,8 @@ enum class Call {
   full_path,
   drive_type,
   directory_id,
-  open_directory,
+  open_directory,     // by its text
+  open_subdirectory,  // through an open directory, by a name or ".."
   open_file,
 };
 

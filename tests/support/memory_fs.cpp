@@ -85,14 +85,14 @@ class MemoryDirectory final : public Directory {
 
   DirectoryResult open_subdirectory(std::string_view name) const override {
     std::string text = text_ + std::string(name) + "/";
-    fs_.before(Call::open_directory, text);
+    fs_.before(Call::open_subdirectory, text);
     std::lock_guard lock(fs_.mutex_);
     return fs_.directory_handle(fs_.find_entry(*node_, name), std::move(text));
   }
 
   DirectoryResult open_parent() const override {
     std::string text = text_ + "../";
-    fs_.before(Call::open_directory, text);
+    fs_.before(Call::open_subdirectory, text);
     std::lock_guard lock(fs_.mutex_);
     return fs_.directory_handle(node_->parent ? node_->parent : node_,
                                 std::move(text));
@@ -309,11 +309,13 @@ MemoryFileSystem::Node* MemoryFileSystem::resolve_in_pieces(
     std::string_view path, Failure& failure) const {
   Node* at = root_;
   for (std::string_view piece : long_text_pieces(path, longest_)) {
+    if (piece.empty()) break;
     if (piece.size() > longest_) {
       failure = Failure::other;
       return nullptr;
     }
-    at = resolve_from(at, piece);
+    // As openat takes it: a piece that starts at the root starts there.
+    at = resolve_from(piece.front() == '/' ? root_ : at, piece);
     if (!at) {
       failure = Failure::none_found;
       return nullptr;
