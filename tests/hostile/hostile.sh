@@ -4,7 +4,7 @@
 # standard output, the exit status 0 and an empty standard error. A timeout
 # guards every run against a hang; it is no timing.
 # Usage: hostile.sh OSTREL HOSTILE_TOOL GROUP
-#   groups: links special names sizes permissions writes depth
+#   groups: links special names sizes permissions writes depth limits
 # Exit status 77: the group could not run here (skipped).
 set -uo pipefail
 
@@ -56,7 +56,15 @@ row_file() {
   failures=$((failures + 1))
   echo "FAIL: $group: $name (exit status $status)"
   head -c 2000 "$root/err"
-  diff <(cat -A "$expected") <(cat -A "$root/out") | head -n 20
+  diff <(cat -A "$expected") <(cat -A "$root/out") | cut -c1-200 | head -n 20
+}
+
+# Runs what follows with LIMIT descriptors in all and none inherited beyond
+# the standard three, so that the limit means what it says.
+limit_descriptors() {
+  runner=(bash -c 'for fd in /proc/$$/fd/*; do fd=${fd##*/}
+    [ "$fd" -gt 2 ] && eval "exec $fd>&-"; done
+    ulimit -n "$0" && exec "$@"' "$1")
 }
 
 group_links() {
@@ -307,8 +315,97 @@ group_depth() {
   done
 }
 
+# renamed_row NAME EXPECTED_FILE FROM TO ARGUMENT...: once the first line is
+# out, so that the walk is deep in its tree, FROM is renamed TO; the reader
+# then reads on, and FROM gets its name back afterwards.
+renamed_row() {
+  local name=$1 expected=$2 from=$3 to=$4
+  shift 4
+  rows=$((rows + 1))
+  rm -f "$root/fifo" && mkfifo "$root/fifo"
+  "${runner[@]}" "$ostrel" "$@" >"$root/fifo" 2>"$root/err" &
+  local pid=$!
+  local first=
+  exec 3<"$root/fifo"
+  IFS= read -r first <&3
+  mv "$from" "$to"
+  { printf '%s\n' "$first"; timeout 300 cat <&3; } >"$root/out"
+  exec 3<&-
+  wait $pid
+  local status=$?
+  mv "$to" "$from"
+  if [ $status -eq 0 ] && [ ! -s "$root/err" ] && cmp -s "$expected" "$root/out"
+  then
+    return
+  fi
+  failures=$((failures + 1))
+  echo "FAIL: $group: $name (exit status $status)"
+  head -c 2000 "$root/err"
+  diff <(cat -A "$expected") <(cat -A "$root/out") | cut -c1-200 | head -n 20
+}
+
+# Few descriptors, an ancestor renamed during the walk, little memory: a
+# run may slow, but prints what it prints with plenty of each.
+group_limits() {
+  if [ -n "${OSTREL_SANITIZED:-}" ]; then
+    echo "limits: skipped: a sanitizer's runtime needs descriptors and memory of its own"
+    exit 77
+  fi
+  new_tree limits
+  mkdir chain fits spread many ladder long
+  "$tool" jpegchain chain 3000 d 1 || exit 1  # texts past the path limit
+  "$tool" jpegchain fits 1500 d 1 || exit 1   # every text within it
+  "$tool" spread spread 20000 || exit 1
+  "$tool" many many 100000 || exit 1
+  "$tool" ladder ladder 1500 || exit 1
+  "$tool" jpegchain long 2000 "$(printf 'n%.0s' {1..255})" 1 || exit 1
+  local size
+  size=$(stat -c %s chain/a.jpg)
+  for tree in chain fits; do
+    awk -v top=$tree -v n=$(find $tree -name a.jpg | wc -l) -v size="$size" 'BEGIN {
+      for (dir = top; level < n; dir = dir "/d") { print dir "/a.jpg 64 48"; level++ }
+      print n, n * size, size, 64, 48
+    }' >"$root/$tree.expected"
+  done
+  awk -v size="$size" 'BEGIN {
+    for (i = 0; i < 20000; i++) printf "spread/d%06d/a.jpg 64 48\n", i
+    print 20000, 20000 * size, size, 64, 48
+  }' >"$root/spread.expected"
+  { seq -f "many/f%06g.jpg:can't find marker" 0 99999; echo "0 0 0 0 0"; } \
+    >"$root/many.expected"
+  awk -v size="$size" 'BEGIN {
+    for (level = 1499; level >= 0; level--) {
+      dir = "ladder"
+      for (i = 0; i < level; i++) dir = dir "/d"
+      print dir "/z/a.jpg 64 48"
+    }
+    print 1500, 1500 * size, size, 64, 48
+  }' >"$root/ladder.expected"
+
+  # With one descriptor beside the standard three only texts within the
+  # path limit are promised; from two on, any.
+  for limit in 4 5 6 7 8; do
+    limit_descriptors $limit
+    local deep=chain
+    [ $limit -gt 4 ] || deep=fits
+    for tree in $deep spread many; do
+      row_file "$tree (descriptors: $limit)" "$root/$tree.expected" -r -s $tree
+    done
+  done
+  for limit in 8 64 1024; do
+    limit_descriptors $limit
+    renamed_row "an ancestor renamed during the walk (descriptors: $limit)" \
+        "$root/ladder.expected" ladder/d ladder/e -r -s ladder
+  done
+  runner=(bash -c "ulimit -v 64000 && exec \"\$@\"" -)
+  row "2,000 levels of 255-byte names in 64 MB" \
+      "2001 $((2001 * size)) $size 64 48\n" -v0 -r -s long
+  runner=()
+  rm -rf spread many  # shallow and wide: faster so than one at a time
+}
+
 case $group in
-  links|special|names|sizes|permissions|writes|depth) "group_$group" ;;
+  links|special|names|sizes|permissions|writes|depth|limits) "group_$group" ;;
   *) echo "unknown group: $group" >&2; exit 2 ;;
 esac
 echo "$group: $rows rows, $failures failed"

@@ -20,6 +20,8 @@
 //                                              below DIR; DIR and each of
 //                                              them but the last also hold
 //                                              "z", a leaf holding a.jpg
+//   hostile_tool spread DIR COUNT              directories d000000 ... in
+//                                              DIR, each holding a.jpg
 //   hostile_tool remove DIR                    removes a tree of any depth
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -146,6 +148,23 @@ bool make_ladder(const std::string& dir, int depth, const JpegImage& image) {
   return false;
 }
 
+bool make_spread(const std::string& dir, long count, const JpegImage& image) {
+  int directory = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return false;
+  bool ok = true;
+  for (long i = 0; ok && i < count; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "d%06ld", i);
+    int leaf = -1;
+    if (::mkdirat(directory, name, 0755) == 0)
+      leaf = ::openat(directory, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ok = leaf >= 0 && write_at(leaf, "a.jpg", image.bytes);
+    if (leaf >= 0) ::close(leaf);
+  }
+  ::close(directory);
+  return ok;
+}
+
 bool run(const std::vector<std::string>& args) {
   const std::string& command = args[0];
   std::size_t count = args.size();
@@ -171,6 +190,9 @@ bool run(const std::vector<std::string>& args) {
                            small_jpeg("64", "48"));
   if (command == "ladder" && count == 3)
     return make_ladder(args[1], std::atoi(args[2].c_str()),
+                       small_jpeg("64", "48"));
+  if (command == "spread" && count == 3)
+    return make_spread(args[1], std::atol(args[2].c_str()),
                        small_jpeg("64", "48"));
   if (command == "remove" && count == 2)
     return ostrel::test::remove_tree(args[1]);

@@ -82,7 +82,11 @@ TEST_F(FileSystemWin32, LookupAnswersByTheEntryFound) {
       {"photos/", std::nullopt},
       {"missing", std::nullopt},
   };
-  for (const auto& c : cases) EXPECT_EQ(fs_.lookup(c.text), c.directory) << c.text;
+  for (const auto& c : cases) {
+    Result<bool> found = fs_.lookup(c.text);
+    EXPECT_EQ(found ? std::optional<bool>(*found) : std::nullopt, c.directory)
+        << c.text;
+  }
 }
 
 TEST_F(FileSystemWin32, FullPathIsResolvedAndNeverCut) {
@@ -100,11 +104,12 @@ TEST_F(FileSystemWin32, FullPathIsResolvedAndNeverCut) {
 TEST_F(FileSystemWin32, DriveTypeTellsRootsThatExist) {
   const std::string root = folder_.text().substr(0, 3);  // e.g. "Z:\"
   ASSERT_EQ(root[1], ':');
-  EXPECT_GT(fs_.drive_type(root), 1u);
+  EXPECT_EQ(fs_.drive_type(root), SearchByText::DriveType::exists);
   DWORD drives = ::GetLogicalDrives();
   for (char letter = 'Z'; letter >= 'D'; --letter) {
     if (drives & (1u << (letter - 'A'))) continue;
-    EXPECT_EQ(fs_.drive_type(std::string(1, letter) + ":\\"), 1u);  // no root
+    EXPECT_EQ(fs_.drive_type(std::string(1, letter) + ":\\"),
+              SearchByText::DriveType::no_root);
     break;
   }
 }

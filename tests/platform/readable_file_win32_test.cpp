@@ -25,15 +25,15 @@ TEST(ReadableFileWin32, ReadsAtOffsetsUpToTheEnd) {
   folder.write("a.jpg", "0123456789");
   auto file = test::windows_disk().open_path("a.jpg");
   ASSERT_TRUE(file);
-  EXPECT_EQ(file->size(), 10u);
-  EXPECT_EQ(read_string(*file, 0, 4), "0123");
-  EXPECT_EQ(read_string(*file, 8, 4), "89");
-  EXPECT_EQ(read_string(*file, 10, 4), "");
-  EXPECT_EQ(read_string(*file, 3, 0), "");
+  EXPECT_EQ((*file)->size(), 10u);
+  EXPECT_EQ(read_string(**file, 0, 4), "0123");
+  EXPECT_EQ(read_string(**file, 8, 4), "89");
+  EXPECT_EQ(read_string(**file, 10, 4), "");
+  EXPECT_EQ(read_string(**file, 3, 0), "");
   // An offset of 4 GiB or more must not wrap round to the start.
-  EXPECT_EQ(read_string(*file, std::uint64_t{1} << 32, 4), "");
+  EXPECT_EQ(read_string(**file, std::uint64_t{1} << 32, 4), "");
   // The file pointer plays no part: reads do not move each other.
-  EXPECT_EQ(read_string(*file, 2, 2), "23");
+  EXPECT_EQ(read_string(**file, 2, 2), "23");
 }
 
 TEST(ReadableFileWin32, OpensOnlyExistingDiskFiles) {
@@ -60,7 +60,7 @@ TEST(ReadableFileWin32, OpensOnlyExistingDiskFiles) {
       {"con.jpg", false},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(test::windows_disk().open_path(c.path) != nullptr, c.opens)
+    EXPECT_EQ(test::windows_disk().open_path(c.path).ok(), c.opens)
         << c.path;
 }
 
@@ -96,7 +96,7 @@ TEST(ReadableFileWin32, ThreadsReadOneFileAtTheirOwnOffsets) {
     readers.emplace_back([&, t] {
       for (int round = 0; round < 200; ++round) {
         std::size_t offset = (round * 61 + t * 1021) % (bytes.size() - 16);
-        if (read_string(*file, offset, 16) != bytes.substr(offset, 16))
+        if (read_string(**file, offset, 16) != bytes.substr(offset, 16))
           ++mismatches[t];
       }
     });
