@@ -64,10 +64,8 @@ void ProbeRunner::drop(Job& job) {
   job.directory.reset();
 }
 
-Prober::Prober(DirectoryCache& cache, unsigned threads, std::size_t window)
-    : cache_(cache),
-      runner_(cache),
-      pool_(runner_, threads, window, MOST_TEXT_BYTES) {}
+Prober::Prober(DirectoryCache& cache, const Shape& shape)
+    : cache_(cache), runner_(cache), pool_(runner_, shape, MOST_TEXT_BYTES) {}
 
 void Prober::submit(const FoundFile& file, const ResultHandler& handle) {
   runner_.handler = &handle;

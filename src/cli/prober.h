@@ -66,18 +66,28 @@ class ProbeRunner {
 
 class Prober {
  public:
+  using Shape = OrderedPool<ProbeRunner>::Shape;
+
   // Enough probes in flight to keep a disk's queue busy when the cache is
   // cold. With a warm cache only as many threads as there are processors
   // are kept awake; the rest sleep.
   static constexpr unsigned DEFAULT_THREADS = 32;
   static constexpr std::size_t DEFAULT_WINDOW = 256;
+  // Where every request is a round trip (a network share), as many probes
+  // in flight as the latency calls for, up to these.
+  static constexpr unsigned SLOW_THREADS = 256;
+  static constexpr std::size_t SLOW_WINDOW = 4096;
+  static constexpr Shape DEFAULT_SHAPE{DEFAULT_THREADS, DEFAULT_WINDOW,
+                                       SLOW_THREADS, SLOW_WINDOW};
   // The path texts held in flight: a tree of long names and great depth
   // would otherwise hold its deepest paths many times over.
   static constexpr std::size_t MOST_TEXT_BYTES = 4 << 20;
 
   // Without threads, each file is probed as the walk finds it.
-  Prober(DirectoryCache& cache, unsigned threads = DEFAULT_THREADS,
-         std::size_t window = DEFAULT_WINDOW);
+  explicit Prober(DirectoryCache& cache, const Shape& shape = DEFAULT_SHAPE);
+
+  // True while most probes wait for the disk.
+  bool is_slow() const { return pool_.is_slow(); }
 
   // Queues one file; hands over the results that are ready.
   void submit(const FoundFile& file, const ResultHandler& handle);

@@ -128,7 +128,7 @@ void run_argument(const ArgumentRun& run, const std::string& argument) {
       [&](const FoundFile& file) {
         run.prober.submit(file, report.handle_result);
       },
-      run.options.recursive);
+      run.options.recursive, run.ahead);
   // The walk's own line follows the lines of every file met before it.
   run.prober.drain(report.handle_result);
   if (walked.code == WALK_NO_MEMORY)
@@ -143,26 +143,36 @@ DescriptorBudget budget_descriptors(std::size_t available) {
   constexpr std::size_t RESERVED = 4;
   // Below this, one file at a time beside the directories.
   constexpr std::size_t SCARCE = 12;
-  if (available <= 1) return DescriptorBudget{0, 1, 0};
-  if (available < SCARCE) return DescriptorBudget{0, 1, available - 1};
+  constexpr Prober::Shape ONE_AT_A_TIME{0, 1, 0, 1};
+  if (available <= 1) return DescriptorBudget{ONE_AT_A_TIME, 0, 0};
+  if (available < SCARCE)
+    return DescriptorBudget{ONE_AT_A_TIME, available - 1, 0};
+  // A quarter each for the probes' threads, their queued files, the
+  // cache's directories and the directories read ahead.
   std::size_t share = (available - RESERVED) / 4;
+  auto within = [share](std::size_t most) { return std::min(share, most); };
   DescriptorBudget budget;
-  budget.threads = static_cast<unsigned>(
-      std::min<std::size_t>(share, Prober::DEFAULT_THREADS));
-  budget.window =
-      std::bit_floor(std::min<std::size_t>(share, Prober::DEFAULT_WINDOW));
-  budget.directories = std::min(share, DEFAULT_OPEN_DIRECTORIES);
+  budget.probes.threads =
+      static_cast<unsigned>(within(Prober::DEFAULT_THREADS));
+  budget.probes.window = std::bit_floor(within(Prober::DEFAULT_WINDOW));
+  budget.probes.slow_threads =
+      static_cast<unsigned>(within(Prober::SLOW_THREADS));
+  budget.probes.slow_window = std::bit_floor(within(Prober::SLOW_WINDOW));
+  budget.directories = within(DEFAULT_OPEN_DIRECTORIES);
+  budget.read_ahead = static_cast<unsigned>(within(MOST_READ_AHEAD));
   return budget;
 }
 
 Session::Session(const DescriptorBudget& budget)
     : cache(disk_file_system(), budget.directories,
             native_path_style().separator()),
-      prober(cache, budget.threads, budget.window) {}
+      prober(cache, budget.probes),
+      ahead(FILE_PATTERN, budget.read_ahead, READ_AHEAD_BYTES,
+            [this] { return prober.is_slow(); }) {}
 
 void process_argument(const std::string& argument, Session& session) {
   run_argument(ArgumentRun{native_path_style(), session.cache, session.prober,
-                           write_output, run_options},
+                           write_output, run_options, &session.ahead},
                argument);
 }
 

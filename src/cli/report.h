@@ -59,6 +59,9 @@ struct ArgumentRun {
   Prober& prober;
   LinePrinter print;
   RunOptions options;
+  // Reads directories ahead of the walk where requests wait; none reads
+  // each directory as the walk reaches it.
+  ReadAhead* ahead = nullptr;
 };
 
 // One argument in progress: its run, what it counted, and what becomes of
@@ -79,13 +82,14 @@ void run_argument(const ArgumentRun& run, const std::string& argument);
 
 // How the descriptors the process may still open are shared out: threads
 // and queued files of the prober (each queued file holds its directory
-// open), and directories the cache keeps open. A low limit slows a run but
-// loses nothing: with few, files are probed one at a time beside the
-// directories; with one, everything is opened by its text.
+// open), directories the cache keeps open, and directories read ahead. A
+// low limit slows a run but loses nothing: with few, files are probed one
+// at a time beside the directories; with one, everything is opened by its
+// text.
 struct DescriptorBudget {
-  unsigned threads = Prober::DEFAULT_THREADS;
-  std::size_t window = Prober::DEFAULT_WINDOW;
+  Prober::Shape probes = Prober::DEFAULT_SHAPE;
   std::size_t directories = DEFAULT_OPEN_DIRECTORIES;
+  unsigned read_ahead = MOST_READ_AHEAD;
 };
 DescriptorBudget budget_descriptors(std::size_t available);
 
@@ -94,6 +98,7 @@ struct Session {
   explicit Session(const DescriptorBudget& budget);
   DirectoryCache cache;
   Prober prober;
+  ReadAhead ahead;
 };
 
 // `run_argument` on the disk, to standard output, with `run_options`.

@@ -221,6 +221,23 @@ inline constexpr std::size_t WINDOWS_PATH_BUFFER_SIZE = 260;
 // two separators, a server, one separator, a share, at most one separator.
 bool is_unc_share_root(std::string_view full_path);
 
+// A thread of its own with a stack of `stack_size` bytes (rounded up to what
+// the platform allows), joined when it goes. Throws std::system_error when
+// the thread cannot be started.
+class Thread {
+ public:
+  Thread(std::function<void()> body, std::size_t stack_size);
+  ~Thread();
+  Thread(Thread&& other) noexcept;
+  Thread& operator=(Thread&&) = delete;
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+ private:
+  struct Handle;
+  std::unique_ptr<Handle> handle_;
+};
+
 // The real file system of this platform.
 FileSystem& disk_file_system();
 

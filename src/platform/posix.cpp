@@ -1,5 +1,6 @@
 // The platform interface on POSIX systems.
 #include <dirent.h>
+#include <pthread.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -20,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -428,7 +430,40 @@ std::size_t descriptors_open(std::size_t limit) {
   return open;
 }
 
+void* run_thread_body(void* body) {
+  std::unique_ptr<std::function<void()>> owned(
+      static_cast<std::function<void()>*>(body));
+  (*owned)();
+  return nullptr;
+}
+
 }  // namespace
+
+struct Thread::Handle {
+  pthread_t thread;
+};
+
+Thread::Thread(std::function<void()> body, std::size_t stack_size)
+    : handle_(std::make_unique<Handle>()) {
+  pthread_attr_t attributes;
+  if (int error = ::pthread_attr_init(&attributes))
+    throw std::system_error(error, std::generic_category());
+  // Below the platform's least the default stays.
+  ::pthread_attr_setstacksize(
+      &attributes, std::max<std::size_t>(stack_size, PTHREAD_STACK_MIN));
+  auto owned = std::make_unique<std::function<void()>>(std::move(body));
+  int error = ::pthread_create(&handle_->thread, &attributes, run_thread_body,
+                               owned.get());
+  ::pthread_attr_destroy(&attributes);
+  if (error) throw std::system_error(error, std::generic_category());
+  owned.release();
+}
+
+Thread::Thread(Thread&& other) noexcept = default;
+
+Thread::~Thread() {
+  if (handle_) ::pthread_join(handle_->thread, nullptr);
+}
 
 FileSystem& disk_file_system() {
   static PosixFileSystem file_system;

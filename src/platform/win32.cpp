@@ -2,6 +2,7 @@
 // path texts stay bytes in the ANSI code page.
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <system_error>
 
 #include "platform/platform.h"
 
@@ -179,7 +181,38 @@ CodePageInfo read_ansi_code_page() {
   return code_page;
 }
 
+unsigned __stdcall run_thread_body(void* body) {
+  std::unique_ptr<std::function<void()>> owned(
+      static_cast<std::function<void()>*>(body));
+  (*owned)();
+  return 0;
+}
+
 }  // namespace
+
+struct Thread::Handle {
+  UniqueHandle thread;
+};
+
+// The stack is a reservation of address space, which 32-bit processes have
+// little of: hundreds of threads fit where the default stack would not.
+Thread::Thread(std::function<void()> body, std::size_t stack_size)
+    : handle_(std::make_unique<Handle>()) {
+  auto owned = std::make_unique<std::function<void()>>(std::move(body));
+  std::uintptr_t thread = ::_beginthreadex(
+      nullptr, static_cast<unsigned>(stack_size), run_thread_body, owned.get(),
+      STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (thread == 0)
+    throw std::system_error(errno, std::generic_category());
+  owned.release();
+  handle_->thread.reset(reinterpret_cast<HANDLE>(thread));
+}
+
+Thread::Thread(Thread&& other) noexcept = default;
+
+Thread::~Thread() {
+  if (handle_) ::WaitForSingleObject(handle_->thread.get(), INFINITE);
+}
 
 FileSystem& disk_file_system() {
   static Win32FileSystem file_system;

@@ -34,6 +34,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/platform.h"
 #include "pool/wake_signal.h"
 
 namespace ostrel {
@@ -44,27 +45,51 @@ class OrderedPool {
   using Job = typename Runner::Job;
   using Worker = typename Runner::Worker;
 
-  // `window` jobs at most are queued or held as results (rounded up to a
-  // power of two), as are `most_weight` of their weights, where a job
-  // weighs what the queuing thread says. Threads start as the queued jobs
-  // call for them, from the second job in flight, up to `most_threads`.
-  // While it waits for a result the queuing thread runs queued jobs
-  // itself; without threads it runs each job as it is queued.
-  OrderedPool(Runner& runner, unsigned most_threads, std::size_t window,
+  // How many threads and jobs in flight: `threads` and `window` while jobs
+  // are quick, as many as the processors can use; up to `slow_threads` and
+  // `slow_window` while most jobs wait (for a disk, a network), as many as
+  // their latency calls for.
+  struct Shape {
+    unsigned threads = 0;
+    std::size_t window = 1;
+    unsigned slow_threads = 0;
+    std::size_t slow_window = 1;
+    // Jobs that wait by their nature (requests to a share): a thread for
+    // each queued job from the start.
+    bool jobs_wait = false;
+  };
+
+  // At most the window's jobs are queued or held as results, as are
+  // `most_weight` of their weights, where a job weighs what the queuing
+  // thread says. Threads start as the queued jobs call for them, from the
+  // second job in flight. While it waits for a result the queuing thread
+  // runs queued jobs itself; without threads it runs each job as it is
+  // queued.
+  OrderedPool(Runner& runner, const Shape& shape,
               std::size_t most_weight = SIZE_MAX);
   ~OrderedPool();
   OrderedPool(const OrderedPool&) = delete;
   OrderedPool& operator=(const OrderedPool&) = delete;
 
   // True when jobs may run on other threads than the queuing one.
-  bool has_threads() const { return most_threads_ > 0; }
+  bool has_threads() const { return slow_threads_ > 0; }
 
-  // Queues one job, which `fill(Job&)` writes into its slot. When the
-  // window is full, first waits for its oldest quarter (running queued
-  // jobs meanwhile) and hands those over; afterwards hands over every job
-  // that is done, oldest first.
+  // True while most recent jobs waited.
+  bool is_slow() const {
+    return jobs_wait_ ||
+           slow_share_.load(std::memory_order_relaxed) > SHARE_ONE / 2;
+  }
+
+  // Queues one job, which `fill(Job&)` writes into its slot, and returns
+  // its number. When the window is full, first waits for its oldest
+  // quarter (running queued jobs meanwhile) and hands those over;
+  // afterwards hands over every job that is done, oldest first.
   template <typename Fill>
-  void submit(Fill&& fill, std::size_t weight = 0);
+  std::uint64_t submit(Fill&& fill, std::size_t weight = 0);
+
+  // Waits until the job of that number has run, running queued jobs
+  // meanwhile; it is handed over in its turn all the same.
+  void wait(std::uint64_t job);
 
   // Hands over every job still in flight, oldest first. An exception thrown
   // by a job comes out here or in `submit`, where that job would have been
@@ -85,12 +110,11 @@ class OrderedPool {
   };
 
   std::uint64_t in_flight() const { return submitted_ - retired_; }
-  bool is_slow() const {
-    return slow_share_.load(std::memory_order_relaxed) > SHARE_ONE / 2;
-  }
+  std::uint64_t window() const;
+  std::uint64_t useful_threads() const;
   Slot& slot(std::uint64_t index) { return slots_[index & mask_]; }
   void make_room(std::size_t weight);
-  void count_job(bool slow);
+  void count_job(std::chrono::steady_clock::duration took);
   bool claim(std::uint64_t& index);
   void run(std::uint64_t index, Worker* worker);
   void work();
@@ -101,8 +125,14 @@ class OrderedPool {
   void hand_over(Slot& slot);
 
   // Queued jobs per awake thread before one more is woken: a thread woken
-  // for a job or two costs more than it saves.
+  // for a job or two costs more than it saves, unless jobs wait.
   static constexpr std::uint64_t WAKE_STEP = 8;
+  // While jobs wait, a thread for every span of this in their time: about
+  // what the queuing thread takes to queue one more.
+  static constexpr std::chrono::microseconds SPAN_PER_THREAD{20};
+  // A thread's stack: jobs keep their data on the heap, so a small one
+  // lets hundreds of threads wait at little cost.
+  static constexpr std::size_t STACK_SIZE = 256 << 10;
   // A job slower than this has waited for the disk. A thread that loses
   // its processor for a while makes some jobs slow as well, but not most:
   // only when most are slow do more threads than processors get woken.
@@ -115,11 +145,18 @@ class OrderedPool {
   static constexpr std::uint64_t NO_JOB = ~std::uint64_t{0};
 
   Runner& runner_;
+  // Threads while jobs are quick (and at least while they wait), at most
+  // while they wait, and at most of all: fewer when one could not start.
+  unsigned fast_threads_;
+  unsigned slow_threads_;
   unsigned most_threads_;
+  std::size_t fast_window_;
+  std::size_t slow_window_;
   std::size_t mask_;
   std::size_t most_weight_;
   std::unique_ptr<Slot[]> slots_;
   unsigned computing_threads_;
+  const bool jobs_wait_;
 
   // Only the queuing thread touches these.
   std::uint64_t submitted_ = 0;
@@ -134,59 +171,96 @@ class OrderedPool {
   // Read for every job, written seldom.
   alignas(64) std::atomic<std::uint64_t> awaited_{NO_JOB};
   std::atomic<bool> stopping_{false};
-  // The share of recent jobs that were slow, of SHARE_ONE.
+  // The share of recent jobs that were slow, of SHARE_ONE, and the
+  // running mean of slow jobs' times, in microseconds.
   std::atomic<std::uint32_t> slow_share_{0};
+  std::atomic<std::uint32_t> slow_time_{0};
   alignas(64) WakeSignal work_ready_;
   WakeSignal job_done_;
-  std::vector<std::thread> threads_;
+  std::vector<Thread> threads_;
 };
 
 template <typename Runner>
-OrderedPool<Runner>::OrderedPool(Runner& runner, unsigned most_threads,
-                                 std::size_t window, std::size_t most_weight)
+OrderedPool<Runner>::OrderedPool(Runner& runner, const Shape& shape,
+                                 std::size_t most_weight)
     : runner_(runner),
-      most_threads_(most_threads),
-      mask_(std::bit_ceil(std::max<std::size_t>(window, 1)) - 1),
+      fast_threads_(shape.threads),
+      slow_threads_(std::max(shape.threads, shape.slow_threads)),
+      most_threads_(slow_threads_),
+      fast_window_(std::max<std::size_t>(shape.window, 1)),
+      slow_window_(std::max(shape.slow_window, fast_window_)),
+      mask_(std::bit_ceil(slow_window_) - 1),
       most_weight_(most_weight),
       slots_(std::make_unique<Slot[]>(mask_ + 1)),
       // The queuing thread keeps one processor busy itself.
-      computing_threads_(std::max(std::thread::hardware_concurrency(), 1u) -
-                         1) {}
+      computing_threads_(std::min(
+          fast_threads_,
+          std::max(std::thread::hardware_concurrency(), 1u) - 1)),
+      jobs_wait_(shape.jobs_wait) {}
 
 template <typename Runner>
 OrderedPool<Runner>::~OrderedPool() {
   stopping_.store(true, std::memory_order_seq_cst);
   work_ready_.notify_all();
-  for (std::thread& thread : threads_) thread.join();
+  threads_.clear();  // each joins as it goes
+}
+
+// The jobs that may be in flight now.
+template <typename Runner>
+std::uint64_t OrderedPool<Runner>::window() const {
+  return is_slow() ? slow_window_ : fast_window_;
+}
+
+// The threads worth waking now: as many as there are processors while
+// jobs are quick; while they wait, one for every span of their mean time,
+// within what the shape allows.
+template <typename Runner>
+std::uint64_t OrderedPool<Runner>::useful_threads() const {
+  if (!is_slow()) return computing_threads_;
+  std::uint64_t wanted = jobs_wait_
+                             ? slow_threads_
+                             : slow_time_.load(std::memory_order_relaxed) /
+                                   static_cast<std::uint64_t>(
+                                       SPAN_PER_THREAD.count());
+  return std::min<std::uint64_t>(
+      std::clamp<std::uint64_t>(wanted, fast_threads_, slow_threads_),
+      most_threads_);
 }
 
 template <typename Runner>
 template <typename Fill>
-void OrderedPool<Runner>::submit(Fill&& fill, std::size_t weight) {
+std::uint64_t OrderedPool<Runner>::submit(Fill&& fill, std::size_t weight) {
   make_room(weight);
   Slot& next = slot(submitted_);
   fill(next.job);
   next.weight = weight;
   weight_ += weight;
   next.done.store(0, std::memory_order_relaxed);
+  std::uint64_t number = submitted_;
   if (!has_threads()) {
     // Nothing would run it sooner.
     ++submitted_;
     claimed_.store(submitted_, std::memory_order_relaxed);
-    run(submitted_ - 1, nullptr);
+    run(number, nullptr);
     hand_over_ready();
-    return;
+    return number;
   }
   published_.store(++submitted_, std::memory_order_seq_cst);
   wake_for_backlog();
   hand_over_ready();
+  return number;
+}
+
+template <typename Runner>
+void OrderedPool<Runner>::wait(std::uint64_t job) {
+  if (job >= retired_ && job < submitted_) wait_until_done(job);
 }
 
 // Waits until one more job fits the window and its weight the most weight,
 // a quarter of the window at once, not one job per wake-up.
 template <typename Runner>
 void OrderedPool<Runner>::make_room(std::size_t weight) {
-  if (in_flight() > mask_) {
+  if (in_flight() >= window()) {
     wait_until_done(retired_ + in_flight() / 4);
     wait_until_done(retired_);
     hand_over_ready();
@@ -225,9 +299,10 @@ void OrderedPool<Runner>::wake_for_backlog() {
   if (in_flight() < 2) return;
   std::uint64_t backlog = submitted_ - claimed_.load(std::memory_order_relaxed);
   std::uint64_t threads = threads_.size();
-  std::uint64_t useful = is_slow() ? most_threads_ : computing_threads_;
+  std::uint64_t useful = useful_threads();
+  std::uint64_t step = is_slow() ? 1 : WAKE_STEP;
   auto wanted = [&](std::uint64_t awake) {
-    return awake < useful && backlog > WAKE_STEP * awake;
+    return awake < useful && backlog > step * awake;
   };
   bool woke = work_ready_.notify_one_if([&](int unwoken) {
     return wanted(threads - static_cast<std::uint64_t>(unwoken));
@@ -257,20 +332,28 @@ void OrderedPool<Runner>::run(std::uint64_t index, Worker* worker) {
   } catch (...) {
     job.error = std::current_exception();
   }
-  if (timed) count_job(std::chrono::steady_clock::now() - start > SLOW_JOB);
+  if (timed) count_job(std::chrono::steady_clock::now() - start);
   job.done.store(1, std::memory_order_seq_cst);
   if (awaited_.load(std::memory_order_seq_cst) == index) job_done_.notify_one();
 }
 
-// A running share; updates that race lose a sample, which is harmless.
+// Running figures; updates that race lose a sample, which is harmless.
 template <typename Runner>
-void OrderedPool<Runner>::count_job(bool slow) {
+void OrderedPool<Runner>::count_job(std::chrono::steady_clock::duration took) {
+  bool slow = took > SLOW_JOB;
   std::uint32_t share = slow_share_.load(std::memory_order_relaxed);
   std::uint32_t updated =
       share - share / SAMPLE_WEIGHT + (slow ? SHARE_ONE / SAMPLE_WEIGHT : 0);
   // Not written when it stays the same, as it does while all is fast: a
   // line written from two processors in turn costs more than the job.
   if (updated != share) slow_share_.store(updated, std::memory_order_relaxed);
+  if (!slow) return;
+  auto micros = static_cast<std::uint32_t>(std::min<std::int64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(took).count(),
+      std::int64_t{1} << 24));
+  std::uint32_t mean = slow_time_.load(std::memory_order_relaxed);
+  slow_time_.store(mean - mean / SAMPLE_WEIGHT + micros / SAMPLE_WEIGHT,
+                   std::memory_order_relaxed);
 }
 
 template <typename Runner>
@@ -298,9 +381,10 @@ template <typename Runner>
 void OrderedPool<Runner>::start_thread() {
   try {
     threads_.reserve(most_threads_);
-    threads_.emplace_back([this] { work(); });
+    threads_.emplace_back([this] { work(); }, STACK_SIZE);
   } catch (const std::exception&) {
-    // No more threads: the queuing thread runs what the others leave.
+    // No more threads (no memory for one, say): the run goes on with those
+    // it has, and the queuing thread runs what they leave.
     most_threads_ = static_cast<unsigned>(threads_.size());
   }
 }

@@ -26,7 +26,7 @@ class DirectoryCache::Node : public std::enable_shared_from_this<Node> {
   NodeRef parent;
   const std::string name;
   std::optional<DirectoryId> id;
-  std::unique_ptr<Directory> directory;  // none while closed
+  std::shared_ptr<const Directory> directory;  // none while closed
   unsigned pins = 0;
   bool gone = false;
   // Neighbours in the list of open, unpinned nodes.
@@ -111,7 +111,7 @@ auto DirectoryCache::with_handles(Open open, bool may_release)
 }
 
 DirectoryCache::Pin DirectoryCache::install(
-    const NodeRef& node, std::unique_ptr<Directory> directory) {
+    const NodeRef& node, std::shared_ptr<const Directory> directory) {
   if (!node->id) node->id = directory->id();
   // Pinned while still closed, so it never enters the list of what may
   // be closed.
@@ -191,6 +191,21 @@ Result<DirectoryCache::Pin> DirectoryCache::open_subdirectory(
   if (!opened) return opened.failure();
   latest_ = node;
   return install(node, std::move(*opened));
+}
+
+DirectoryCache::Pin DirectoryCache::adopt(
+    const NodeRef& parent, std::string_view name,
+    std::shared_ptr<const Directory> directory) {
+  auto node = std::make_shared<Node>(*this, parent, std::string(name));
+  latest_ = node;
+  return install(node, std::move(directory));
+}
+
+Result<std::shared_ptr<const Directory>> DirectoryCache::share(
+    const NodeRef& node) {
+  Result<Pin> pinned = pin(node);
+  if (!pinned) return pinned.failure();
+  return node->directory;
 }
 
 Result<DirectoryCache::Pin> DirectoryCache::pin(const NodeRef& node) {

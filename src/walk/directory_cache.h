@@ -84,6 +84,15 @@ class DirectoryCache {
   // The subdirectory `name` of a node's directory.
   Result<Pin> open_subdirectory(const NodeRef& parent, std::string_view name);
 
+  // The subdirectory `name` of a node's directory, opened already (ahead
+  // of the walk, on another thread).
+  Pin adopt(const NodeRef& parent, std::string_view name,
+            std::shared_ptr<const Directory> directory);
+
+  // A node's directory, open, to be shared with a thread that opens
+  // through it; the cache may close its own hold on it meanwhile.
+  Result<std::shared_ptr<const Directory>> share(const NodeRef& node);
+
   // The node's directory, open again if it was closed.
   Result<Pin> pin(const NodeRef& node);
 
@@ -101,7 +110,7 @@ class DirectoryCache {
  private:
   template <typename Open>
   auto with_handles(Open open, bool may_release) -> decltype(open());
-  Pin install(const NodeRef& node, std::unique_ptr<Directory> directory);
+  Pin install(const NodeRef& node, std::shared_ptr<const Directory> directory);
   bool close_least_recent();
   void trim();
   void pinned(Node& node);

@@ -14,15 +14,22 @@ namespace ostrel {
 namespace {
 
 using NodeRef = DirectoryCache::NodeRef;
+using Ahead = std::shared_ptr<AheadRead>;
 
 // A directory whose subdirectories are still being walked: its node, the
-// names still to walk, and the length of its text in the walk's path.
+// names still to walk, the length of its text in the walk's path, and the
+// reads ahead of its subdirectories, where there are any.
 struct Level {
   NodeRef node;
   NameList subdirectories;
   std::size_t next = 0;
   std::size_t text_length = 0;
+  std::vector<Ahead> ahead;
 };
+
+// How far one look for directories to read ahead goes, so that a step of
+// the walk costs little however much is held ahead.
+constexpr std::size_t MOST_LOOKED_AT = 1024;
 
 // The length of the longest name of a listing.
 std::size_t longest_name(const NameList& names) {
@@ -37,11 +44,18 @@ std::size_t longest_name(const NameList& names) {
 class Walker {
  public:
   Walker(const PathStyle& style, DirectoryCache& cache,
-         std::string_view file_pattern, const FileVisitor& visitor)
+         std::string_view file_pattern, const FileVisitor& visitor,
+         ReadAhead* ahead)
       : style_(style),
         cache_(cache),
         file_pattern_(file_pattern),
-        visitor_(visitor) {}
+        visitor_(visitor),
+        ahead_(ahead) {}
+
+  // Reads ahead that are under way end before what they read into goes.
+  ~Walker() {
+    if (ahead_) ahead_->finish();
+  }
 
   WalkResult run(const std::string& argument, bool recursive) {
     std::optional<DirectoryListing> start;
@@ -54,9 +68,10 @@ class Walker {
     if (!start) return {};
     if (!visit_files(node, *start)) return no_memory(Listing::files);
     if (!recursive) return {};
-    if (!start->directories || !push_level(std::move(node), *start))
+    if (!start->directories || !push_level(std::move(node), *start, {}))
       return no_memory(Listing::directories);
     while (!levels_.empty()) {
+      read_ahead();
       if (std::optional<Listing> failed = walk_next()) {
         path_.resize(subdirectory_length_);
         return no_memory(*failed, std::move(path_));
@@ -123,11 +138,15 @@ class Walker {
     subdirectory_length_ = path_.size();
     append_separator(style_, path_);
     NodeRef parent = top.node;
+    Ahead ahead;
+    if (!top.ahead.empty()) ahead = std::move(top.ahead[top.next]);
     bool last = ++top.next == top.subdirectories.count();
     std::optional<DirectoryListing> read;
     NodeRef node;
+    std::vector<Ahead> below;
     try {
-      read = open_next(parent, name, node);
+      read = ahead ? take_ahead(parent, name, *ahead, node, below)
+                   : open_next(parent, name, node);
     } catch (const std::bad_alloc&) {
       return Listing::files;
     }
@@ -137,9 +156,80 @@ class Walker {
     if (last || (!read && DirectoryCache::is_gone(parent))) levels_.pop_back();
     if (!read) return std::nullopt;
     if (!visit_files(node, *read)) return Listing::files;
-    if (!read->directories || !push_level(std::move(node), *read))
+    if (!read->directories ||
+        !push_level(std::move(node), *read, std::move(below)))
       return Listing::directories;
     return std::nullopt;
+  }
+
+  // The subdirectory `name` of `parent` as it was read ahead; read here
+  // after all where that could not be done.
+  std::optional<DirectoryListing> take_ahead(const NodeRef& parent,
+                                             const std::string& name,
+                                             AheadRead& ahead, NodeRef& node,
+                                             std::vector<Ahead>& below) {
+    ahead_->wait(ahead);
+    if (!ahead.directory) return open_next(parent, name, node);
+    DirectoryCache::Pin child =
+        cache_.adopt(parent, name, std::move(ahead.directory));
+    if (!first_visit(child.id())) return std::nullopt;
+    node = child.node();
+    below = std::move(ahead.children);
+    return std::move(ahead.listing);
+  }
+
+  // Starts reads of the next directories in walk order, from the innermost
+  // level out, as many as there is room for: below a directory already
+  // read, its own subdirectories come first.
+  void read_ahead() {
+    if (!ahead_) return;
+    std::size_t room = ahead_->room();
+    std::size_t looked_at = 0;
+    try {
+      for (auto level = levels_.rbegin();
+           level != levels_.rend() && room > 0 && looked_at < MOST_LOOKED_AT;
+           ++level) {
+        std::shared_ptr<const Directory> parent;
+        if (level->ahead.empty())
+          level->ahead.resize(level->subdirectories.count());
+        for (std::size_t i = level->next;
+             i < level->ahead.size() && room > 0 && looked_at < MOST_LOOKED_AT;
+             ++i) {
+          if (!level->ahead[i] && !parent) {
+            Result<std::shared_ptr<const Directory>> shared =
+                cache_.share(level->node);
+            if (!shared) break;
+            parent = std::move(*shared);
+          }
+          read_ahead_of(level->ahead[i], parent, level->subdirectories[i],
+                        room, looked_at);
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      // No memory to read ahead: the walk reads for itself.
+    }
+  }
+
+  // Starts the read of one directory, or of those below it once it is read.
+  void read_ahead_of(Ahead& slot, const std::shared_ptr<const Directory>& parent,
+                     const std::string& name, std::size_t& room,
+                     std::size_t& looked_at) {
+    ++looked_at;
+    if (!slot) {
+      slot = ahead_->request(parent, name);
+      --room;
+      return;
+    }
+    AheadRead& read = *slot;
+    if (!read.done.load(std::memory_order_acquire) || !read.directory ||
+        !read.listing.directories)
+      return;
+    const NameList& names = *read.listing.directories;
+    if (read.children.empty()) read.children.resize(names.count());
+    for (std::size_t i = 0;
+         i < names.count() && room > 0 && looked_at < MOST_LOOKED_AT; ++i)
+      read_ahead_of(read.children[i], read.directory, names[i], room,
+                    looked_at);
   }
 
   // Opens and reads the subdirectory `name` of `parent`, unless it cannot
@@ -153,13 +243,15 @@ class Walker {
     return list_directory(child->directory(), file_pattern_, true);
   }
 
-  // False when there was no memory to hold the level.
-  bool push_level(NodeRef node, DirectoryListing& read) {
+  // False when there was no memory to hold the level. `ahead`: the reads
+  // ahead of its subdirectories, where it was read ahead itself.
+  bool push_level(NodeRef node, DirectoryListing& read,
+                  std::vector<Ahead> ahead) {
     if (read.directories->empty()) return true;
     try {
       path_.reserve(path_.size() + longest_name(*read.directories) + 1);
-      levels_.push_back(Level{std::move(node),
-                              std::move(*read.directories), 0, path_.size()});
+      levels_.push_back(Level{std::move(node), std::move(*read.directories),
+                              0, path_.size(), std::move(ahead)});
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -176,6 +268,7 @@ class Walker {
   DirectoryCache& cache_;
   std::string_view file_pattern_;
   const FileVisitor& visitor_;
+  ReadAhead* ahead_;
   // The text of the directory walked now; a file's text while it is visited.
   std::string path_;
   std::size_t subdirectory_length_ = 0;
@@ -188,8 +281,9 @@ class Walker {
 WalkResult walk_pattern(const PathStyle& style, DirectoryCache& cache,
                         const std::string& argument,
                         std::string_view file_pattern,
-                        const FileVisitor& visitor, bool recursive) {
-  Walker walker(style, cache, file_pattern, visitor);
+                        const FileVisitor& visitor, bool recursive,
+                        ReadAhead* ahead) {
+  Walker walker(style, cache, file_pattern, visitor, ahead);
   return walker.run(argument, recursive);
 }
 

@@ -107,7 +107,7 @@ Outcome run_all(const Tree& tree, const std::vector<std::string>& arguments,
   fill(fs, tree);
   fs.fail_search(fail_at);
   DirectoryCache cache(fs, DEFAULT_OPEN_DIRECTORIES, '\\');
-  Prober prober(cache, threads, window);
+  Prober prober(cache, {threads, window, threads, window});
   ArgumentRun run{windows_path_style({}), cache, prober,
                   [&outcome](std::string_view line) { outcome.output += line; },
                   options};

@@ -77,26 +77,37 @@ INSTANTIATE_TEST_SUITE_P(
         SummaryCase{{{1, 1, 3000000000ull}, {3, 3, 3000000000ull}},
                     "2 6000000000 3000000000 2 2\n"}));
 
-// What the cache's directories, the queued files' directories and the open
-// files may hold together stays within what the process may still open,
-// with room for the process; with one descriptor, everything goes by text.
+// What the cache's directories, the queued files' directories, the open
+// files and the directories read ahead may hold together stays within what
+// the process may still open, with room for the process; with one
+// descriptor, everything goes by text.
 TEST(DescriptorBudget, SharesTheDescriptorsOut) {
   struct Row {
     std::size_t available;
-    unsigned threads;
-    std::size_t window;
+    Prober::Shape probes;
     std::size_t directories;
+    unsigned read_ahead;
   };
   const Row rows[] = {
-      {0, 0, 1, 0},       {1, 0, 1, 0},       {2, 0, 1, 1},
-      {11, 0, 1, 10},     {12, 2, 2, 2},      {60, 14, 8, 14},
-      {1020, 32, 128, 254}, {SIZE_MAX, 32, 256, DEFAULT_OPEN_DIRECTORIES},
+      {0, {0, 1, 0, 1}, 0, 0},
+      {1, {0, 1, 0, 1}, 0, 0},
+      {2, {0, 1, 0, 1}, 1, 0},
+      {11, {0, 1, 0, 1}, 10, 0},
+      {12, {2, 2, 2, 2}, 2, 2},
+      {60, {14, 8, 14, 8}, 14, 14},
+      {1020, {32, 128, 254, 128}, 254, 32},
+      {SIZE_MAX, Prober::DEFAULT_SHAPE, DEFAULT_OPEN_DIRECTORIES,
+       MOST_READ_AHEAD},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.available);
     DescriptorBudget budget = budget_descriptors(row.available);
-    EXPECT_EQ(budget.threads, row.threads) << row.available;
-    EXPECT_EQ(budget.window, row.window) << row.available;
-    EXPECT_EQ(budget.directories, row.directories) << row.available;
+    EXPECT_EQ(budget.probes.threads, row.probes.threads);
+    EXPECT_EQ(budget.probes.window, row.probes.window);
+    EXPECT_EQ(budget.probes.slow_threads, row.probes.slow_threads);
+    EXPECT_EQ(budget.probes.slow_window, row.probes.slow_window);
+    EXPECT_EQ(budget.directories, row.directories);
+    EXPECT_EQ(budget.read_ahead, row.read_ahead);
   }
 }
 

@@ -167,7 +167,7 @@ TEST(AllocationPeak, DeepTreeOfLongNamesHoldsMemoryLinearInItsDepth) {
   peak_bytes = live_bytes;
   {
     DirectoryCache cache(disk_file_system(), DEFAULT_OPEN_DIRECTORIES, '/');
-    Prober prober(cache, 0, 64);
+    Prober prober(cache, {0, 64, 0, 64});
     run_argument(
         ArgumentRun{native_path_style(), cache, prober, print, options}, top);
   }

@@ -28,6 +28,10 @@ struct Squares {
 
   int throwing = -1;
   int alone_every = 0;
+  // Whether each job pauses a while of its own, and how long it waits
+  // besides, as on a slow disk.
+  bool pauses = true;
+  std::chrono::microseconds wait{0};
   std::atomic<int> running{0};
   std::atomic<int> most_running{0};
   std::vector<int> handed;
@@ -42,8 +46,9 @@ struct Squares {
     int most = most_running.load();
     while (now > most && !most_running.compare_exchange_weak(most, now)) {
     }
-    std::this_thread::sleep_for(
-        std::chrono::microseconds(job.number * 37 % 200));
+    if (pauses)
+      std::this_thread::sleep_for(
+          std::chrono::microseconds(job.number * 37 % 200) + wait);
     --running;
     if (job.number == throwing) throw std::runtime_error("job failed");
     job.result = static_cast<long>(job.number) * job.number;
@@ -83,12 +88,16 @@ struct PoolShape {
   std::size_t window;
 };
 
+Pool::Shape fixed(unsigned threads, std::size_t window) {
+  return {threads, window, threads, window};
+}
+
 class PoolOrder : public ::testing::TestWithParam<PoolShape> {};
 
 TEST_P(PoolOrder, HandsJobsBackInQueueOrderWithinTheWindow) {
   Squares squares;
   squares.alone_every = 50;
-  Pool pool(squares, GetParam().threads, GetParam().window);
+  Pool pool(squares, fixed(GetParam().threads, GetParam().window));
   submit_all(pool, numbers(1, 400));
   pool.drain();
   EXPECT_EQ(squares.handed, numbers(1, 400));
@@ -108,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Shapes, PoolOrder,
 TEST(OrderedPool, JobExceptionComesOutWhereItWouldBeHandedOver) {
   Squares squares;
   squares.throwing = 13;
-  Pool pool(squares, 4, 8);
+  Pool pool(squares, fixed(4, 8));
   EXPECT_THROW(
       {
         submit_all(pool, numbers(1, 40));
@@ -128,7 +137,7 @@ TEST(OrderedPool, JobExceptionComesOutWhereItWouldBeHandedOver) {
 
 TEST(OrderedPool, WeightInFlightStaysWithinItsBound) {
   Squares squares;
-  Pool pool(squares, 4, 64, 10);
+  Pool pool(squares, fixed(4, 64), 10);
   submit_all(pool, numbers(1, 100), 4);
   pool.drain();
   EXPECT_EQ(squares.handed, numbers(1, 100));
@@ -136,9 +145,33 @@ TEST(OrderedPool, WeightInFlightStaysWithinItsBound) {
   EXPECT_LE(squares.most_running.load(), 2);
 }
 
+// Jobs that wait get more threads and a larger window than jobs that keep
+// a processor busy, up to what the shape allows.
+TEST(OrderedPool, WaitingJobsGetAsManyThreadsAsTheyCallFor) {
+  struct Row {
+    bool pauses;
+    std::chrono::microseconds wait;
+    int fewest_running;
+    int most_running;
+  };
+  const Row rows[] = {{false, std::chrono::microseconds(0), 1, 3},
+                      {true, std::chrono::microseconds(2000), 6, 17}};
+  for (const Row& row : rows) {
+    Squares squares;
+    squares.pauses = row.pauses;
+    squares.wait = row.wait;
+    Pool pool(squares, {2, 8, 16, 64});
+    submit_all(pool, numbers(1, 300));
+    pool.drain();
+    EXPECT_EQ(squares.handed, numbers(1, 300));
+    EXPECT_GE(squares.most_running.load(), row.fewest_running);
+    EXPECT_LE(squares.most_running.load(), row.most_running);
+  }
+}
+
 TEST(OrderedPool, OneJobNeedsNoThreadToEnd) {
   Squares squares;
-  Pool pool(squares, 4, 8);
+  Pool pool(squares, fixed(4, 8));
   submit_all(pool, {7});
   pool.drain();
   EXPECT_EQ(squares.handed, std::vector<int>{7});
