@@ -463,8 +463,8 @@ void write_stats(Share& share) {
               .count()),
       process_threads());
   auto line = [out](const char* name, Counter& c) {
-    std::fprintf(out, "%s total %ld peak %ld\n", name, c.total.load(),
-                 c.peak.load());
+    std::fprintf(out, "%s total %ld peak %ld current %ld\n", name,
+                 c.total.load(), c.peak.load(), c.current.load());
     c.restart();
   };
   line("all", share.all);
