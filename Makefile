@@ -4,9 +4,10 @@ BUILD ?= build
 FUZZ_TIME ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+DELAYS ?= 1000 5000
 
-.PHONY: all deps configure build run test bench bench-peers package fuzz \
-	windows clean
+.PHONY: all deps configure build run test bench bench-peers bench-share \
+	package fuzz windows clean
 
 all: build
 
@@ -40,6 +41,16 @@ bench: configure
 bench-peers: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target ostrel gen_tree floor reader64
 	bench/peers --build $(BUILD)
+
+# Timings on an imitated network share: the trees mirrored through a FUSE
+# file system that answers each request after DELAYS microseconds. Root
+# only; needs libfuse3. Never part of `make test` or CI.
+bench-share:
+	@scripts/install-deps fuse3 libfuse3-dev pkg-config
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target ostrel gen_tree floor reader64 share_fs
+	bench/share --build $(BUILD) $(foreach d,$(DELAYS),--delay-us $(d)) \
+	  --markdown $(BUILD)/share.md
 
 # A .deb and a .tar.gz of the program and its man page, from a build
 # without the tests.

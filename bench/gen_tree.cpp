@@ -1,7 +1,9 @@
 // Writes a deterministic tree of JPEG files for the benchmarks:
-//   gen_tree [--small] DIR COUNT [SEED]
+//   gen_tree [--small] [--flat N] DIR COUNT [SEED]
 // COUNT files in directories of about 500, up to four levels deep. Of them
-// 5 % carry other names (.png, .txt); the JPEG files are 87 % baseline and
+// 5 % carry other names (.png, .txt). With --flat N the root holds only
+// directories, each of N files, all of them JPEG files, as the share
+// benchmark wants a known count of each. The JPEG files are 87 % baseline and
 // 10 % progressive, with Exif thumbnails of several KiB, 2 % without a
 // baseline or progressive frame, and 1 % truncated. Extensions come in mixed
 // case. Files are about 30 KiB; with --small about 600 bytes (no Exif, a short
@@ -93,6 +95,19 @@ std::vector<fs::path> directory_names(std::uint64_t count) {
   return names;
 }
 
+// COUNT / PER directories in the root, each for PER files.
+std::vector<fs::path> flat_directory_names(std::uint64_t count,
+                                           std::uint64_t per) {
+  std::vector<fs::path> names;
+  for (std::uint64_t i = 0; i < (count + per - 1) / per; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "dir-%04llu",
+                  static_cast<unsigned long long>(i));
+    names.push_back(name);
+  }
+  return names;
+}
+
 const char* jpeg_extension(Random& random) {
   std::uint64_t roll = random.next() % 20;
   return roll < 15 ? ".jpg" : roll < 19 ? ".JPG" : ".Jpg";
@@ -137,11 +152,14 @@ JpegWriterOptions jpeg_options(Random& random, const Sizes& sizes) {
   return options;
 }
 
+// `flat` is the files per directory of a flat tree, 0 for the deep one.
 void write_tree(const fs::path& root, std::uint64_t count, std::uint64_t seed,
-                const Sizes& sizes) {
+                const Sizes& sizes, std::uint64_t flat) {
   Random random(seed);
   std::vector<fs::path> directories =
-      directory_names((count + FILES_PER_DIRECTORY - 1) / FILES_PER_DIRECTORY);
+      flat ? flat_directory_names(count, flat)
+           : directory_names((count + FILES_PER_DIRECTORY - 1) /
+                             FILES_PER_DIRECTORY);
   std::uint64_t written = 0;
   for (std::size_t d = 0; d < directories.size(); ++d) {
     fs::path directory = root / directories[d];
@@ -151,7 +169,7 @@ void write_tree(const fs::path& root, std::uint64_t count, std::uint64_t seed,
       char stem[32];
       std::snprintf(stem, sizeof stem, "IMG_%06llu",
                     static_cast<unsigned long long>(written));
-      if (random.percent(5)) {
+      if (!flat && random.percent(5)) {
         const char* ext = random.percent(50) ? ".png" : ".txt";
         ostrel::test::write_file(directory / (std::string(stem) + ext),
                                  other_file(random, sizes));
@@ -169,14 +187,19 @@ void write_tree(const fs::path& root, std::uint64_t count, std::uint64_t seed,
 int main(int argc, char** argv) {
   bool small = argc > 1 && std::string(argv[1]) == "--small";
   argc -= small, argv += small;
-  if (argc < 3 || argc > 4) {
-    std::fprintf(stderr, "usage: gen_tree [--small] DIR COUNT [SEED]\n");
+  bool flat_given = argc > 2 && std::string(argv[1]) == "--flat";
+  std::uint64_t flat = flat_given ? std::strtoull(argv[2], nullptr, 10) : 0;
+  argc -= 2 * flat_given, argv += 2 * flat_given;
+  if (argc < 3 || argc > 4 || (flat_given && flat == 0)) {
+    std::fprintf(stderr,
+                 "usage: gen_tree [--small] [--flat N] DIR COUNT [SEED]\n");
     return 2;
   }
   std::uint64_t count = std::strtoull(argv[2], nullptr, 10);
   std::uint64_t seed = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1;
   try {
-    write_tree(argv[1], count, seed, small ? SMALL_SIZES : ORDINARY_SIZES);
+    write_tree(argv[1], count, seed, small ? SMALL_SIZES : ORDINARY_SIZES,
+               flat);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "gen_tree: %s\n", e.what());
     return 1;
