@@ -238,6 +238,10 @@ class PosixFile final : public ReadableFile {
 
   std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
                       std::size_t size) const override {
+    // Never past the size from the status: on a network file system a
+    // read beyond what the client last saw of the file costs a round trip
+    // to ask for its attributes again.
+    if (size_ > 0) size = offset < size_ ? std::min<std::uint64_t>(size, size_ - offset) : 0;
     std::size_t done = 0;
     while (done < size) {
       ssize_t got = ::pread(fd_.get(), buffer + done, size - done,

@@ -96,7 +96,8 @@ class OrderedPool {
   // handed over.
   void drain();
 
-  // Drops everything in flight, once the jobs under way have ended.
+  // Drops everything in flight, once the jobs under way have ended; those
+  // not under way never run.
   void discard();
 
  private:
@@ -282,9 +283,11 @@ void OrderedPool<Runner>::drain() {
 
 template <typename Runner>
 void OrderedPool<Runner>::discard() {
+  // Jobs no thread has taken yet are dropped without running.
+  std::uint64_t taken = claimed_.exchange(submitted_, std::memory_order_acq_rel);
   for (; in_flight() > 0; ++retired_) {
     Slot& oldest = slot(retired_);
-    wait_until_done(retired_);
+    if (retired_ < taken) wait_until_done(retired_);
     oldest.error = nullptr;
     weight_ -= oldest.weight;
     runner_.drop(oldest.job);

@@ -23,10 +23,17 @@ AheadRead::~AheadRead() {
 }
 
 void ReadRunner::run(Job& job, Worker*, bool) {
-  AheadRead& read = *job.read;
+  // Let go of as soon as it is done: what it holds counts against what may
+  // be read ahead, whenever the pool hands the job back.
+  std::shared_ptr<AheadRead> held = std::move(job.read);
+  AheadRead& read = *held;
   try {
     DirectoryResult opened = job.parent->open_subdirectory(job.name);
-    if (opened) {
+    std::optional<DirectoryId> id = opened ? (*opened)->id() : std::nullopt;
+    if (id && job.walked->contains(*id)) {
+      read.walked = true;
+      read.directory = std::move(*opened);
+    } else if (opened) {
       read.listing = list_directory(**opened, file_pattern_, true);
       read.directory = std::move(*opened);
       read.bytes = bytes_of(read.listing.files) +
@@ -61,7 +68,8 @@ std::size_t ReadAhead::room() const {
 }
 
 std::shared_ptr<AheadRead> ReadAhead::request(
-    std::shared_ptr<const Directory> parent, const std::string& name) {
+    std::shared_ptr<const Directory> parent, const std::string& name,
+    const WalkedSet& walked) {
   auto read = std::make_shared<AheadRead>();
   read->held_bytes = &held_bytes_;
   read->held_reads = &held_reads_;
@@ -70,6 +78,7 @@ std::shared_ptr<AheadRead> ReadAhead::request(
     job.read = read;
     job.parent = std::move(parent);
     job.name = name;
+    job.walked = &walked;
   });
   return read;
 }

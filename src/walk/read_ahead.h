@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cstddef>
+#include <mutex>
+#include <unordered_set>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,6 +30,25 @@ namespace ostrel {
 inline constexpr unsigned MOST_READ_AHEAD = 32;
 inline constexpr std::size_t READ_AHEAD_BYTES = 4 << 20;
 
+// The directories one walk has walked, by identity; read by the threads
+// that read ahead, so that they leave alone a directory already walked.
+class WalkedSet {
+ public:
+  // False when it was there already.
+  bool insert(const DirectoryId& id) {
+    std::lock_guard lock(mutex_);
+    return ids_.insert(id).second;
+  }
+  bool contains(const DirectoryId& id) const {
+    std::lock_guard lock(mutex_);
+    return ids_.count(id) > 0;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::unordered_set<DirectoryId, DirectoryIdHash> ids_;
+};
+
 // One directory read ahead: written by the thread that reads it, read by
 // the walk once the read is done.
 struct AheadRead {
@@ -39,6 +60,8 @@ struct AheadRead {
   DirectoryListing listing;
   // Memory ran out before the listing could be made at all.
   bool out_of_memory = false;
+  // Walked already by the time it was opened: not read.
+  bool walked = false;
   // What the listing holds, counted against the bytes held ahead.
   std::size_t bytes = 0;
   // The pool's number for the read, and whether it is done.
@@ -59,6 +82,7 @@ struct ReadJob {
   std::shared_ptr<AheadRead> read;
   std::shared_ptr<const Directory> parent;
   std::string name;
+  const WalkedSet* walked = nullptr;
 };
 
 class ReadRunner {
@@ -91,9 +115,11 @@ class ReadAhead {
   // How many more reads may start now: none unless wanted.
   std::size_t room() const;
 
-  // Starts reading the subdirectory `name` of `parent`.
+  // Starts reading the subdirectory `name` of `parent`, unless it proves
+  // to be among what `walked` holds; `walked` outlives the read.
   std::shared_ptr<AheadRead> request(std::shared_ptr<const Directory> parent,
-                                     const std::string& name);
+                                     const std::string& name,
+                                     const WalkedSet& walked);
 
   // Waits until the read is done, reading others meanwhile.
   void wait(const AheadRead& read);

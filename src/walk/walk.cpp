@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <new>
 #include <optional>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -169,6 +168,7 @@ class Walker {
                                              AheadRead& ahead, NodeRef& node,
                                              std::vector<Ahead>& below) {
     ahead_->wait(ahead);
+    if (ahead.walked) return std::nullopt;
     if (!ahead.directory) return open_next(parent, name, node);
     DirectoryCache::Pin child =
         cache_.adopt(parent, name, std::move(ahead.directory));
@@ -216,13 +216,13 @@ class Walker {
                      std::size_t& looked_at) {
     ++looked_at;
     if (!slot) {
-      slot = ahead_->request(parent, name);
+      slot = ahead_->request(parent, name, walked_);
       --room;
       return;
     }
     AheadRead& read = *slot;
     if (!read.done.load(std::memory_order_acquire) || !read.directory ||
-        !read.listing.directories)
+        read.walked || !read.listing.directories)
       return;
     const NameList& names = *read.listing.directories;
     if (read.children.empty()) read.children.resize(names.count());
@@ -261,7 +261,7 @@ class Walker {
   // False for a directory this walk has met before. One that has no
   // identity to compare is walked.
   bool first_visit(const std::optional<DirectoryId>& id) {
-    return !id || walked_.insert(*id).second;
+    return !id || walked_.insert(*id);
   }
 
   const PathStyle& style_;
@@ -272,7 +272,7 @@ class Walker {
   // The text of the directory walked now; a file's text while it is visited.
   std::string path_;
   std::size_t subdirectory_length_ = 0;
-  std::unordered_set<DirectoryId, DirectoryIdHash> walked_;
+  WalkedSet walked_;
   std::vector<Level> levels_;
 };
 

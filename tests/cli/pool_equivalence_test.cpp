@@ -1,10 +1,16 @@
-// The pool changes when files are probed, never what is printed: on a tree
-// with failures, nested directories, a link cycle and a listing that runs
-// out of memory, the pooled run prints the same bytes as a run that probes
-// each file in turn.
+// The pools change when files are probed and directories read, never what
+// is printed: on a tree with failures, nested directories, a link cycle and
+// a listing that runs out of memory, runs with pools of probes and with
+// directories read ahead (every call of the file system delayed a little,
+// at random) print the same bytes as a run that reads each directory and
+// probes each file in turn.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -94,30 +100,53 @@ void run_in_turn(const ArgumentRun& run, const std::string& argument) {
 
 struct Outcome {
   std::string output;
-  int searches = 0;
+  std::vector<std::string> searches;
 };
 
-// Every argument, on a fresh tree whose `fail_at`th search runs out of
-// memory; through a pool of `threads` and `window`, or in turn without.
+// How a run goes: in turn, or through a pool of `threads` and `window`,
+// with up to `reads_ahead` directories read ahead; a search that runs out
+// of memory, named by its text and the how-manieth of that text it is.
+struct Shape {
+  unsigned threads = 0;
+  std::size_t window = 0;
+  unsigned reads_ahead = 0;
+};
+struct Failing {
+  std::string text;
+  int occurrence = 0;
+};
+
+// A pause of a few microseconds, the same for a call whenever it is made.
+void pause_for(const std::string& text) {
+  std::size_t hash = std::hash<std::string>()(text);
+  std::this_thread::sleep_for(std::chrono::microseconds(hash % 40));
+}
+
+// Every argument, on a fresh tree.
 Outcome run_all(const Tree& tree, const std::vector<std::string>& arguments,
-                RunOptions options, int fail_at, unsigned threads = 0,
-                std::size_t window = 0) {
+                RunOptions options, const Failing& failing,
+                const Shape& shape = {}) {
   Outcome outcome;
   MemoryFileSystem fs;
   fill(fs, tree);
-  fs.fail_search(fail_at);
+  fs.fail_search_of(failing.text, failing.occurrence);
+  if (shape.reads_ahead > 0)
+    fs.watch([](test::Call, const std::string& text) { pause_for(text); });
   DirectoryCache cache(fs, DEFAULT_OPEN_DIRECTORIES, '\\');
-  Prober prober(cache, {threads, window, threads, window});
+  Prober prober(cache, {shape.threads, shape.window, shape.threads,
+                        shape.window});
+  ReadAhead ahead("*.jpg", shape.reads_ahead, READ_AHEAD_BYTES,
+                  [] { return true; });
   ArgumentRun run{windows_path_style({}), cache, prober,
                   [&outcome](std::string_view line) { outcome.output += line; },
-                  options};
+                  options, &ahead};
   for (const std::string& argument : arguments) {
-    if (window > 0)
+    if (shape.window > 0)
       run_argument(run, argument);
     else
       run_in_turn(run, argument);
   }
-  outcome.searches = static_cast<int>(fs.searches().size());
+  outcome.searches = fs.searches();
   return outcome;
 }
 
@@ -129,24 +158,35 @@ TEST(PoolEquivalence, PooledRunPrintsWhatTheSequentialRunPrints) {
   options.recursive = true;
   options.summary = true;
 
-  Outcome whole = run_all(tree, arguments, options, 0);
-  ASSERT_GT(whole.searches, 10);
+  Outcome whole = run_all(tree, arguments, options, {});
+  ASSERT_GT(whole.searches.size(), 10u);
   ASSERT_NE(whole.output.find("can't find marker"), std::string::npos);
   ASSERT_NE(whole.output.find("can't open file"), std::string::npos);
+  // Every search in turn runs out of memory, and then none.
+  std::vector<Failing> failures;
+  for (std::size_t i = 0; i < whole.searches.size(); ++i) {
+    const std::string& text = whole.searches[i];
+    auto first = whole.searches.begin();
+    failures.push_back(Failing{
+        text, static_cast<int>(std::count(first, first + i + 1, text))});
+  }
+  failures.push_back({});
   for (int verbosity : {0, 2}) {
     options.verbosity = verbosity;
-    // Every search in turn runs out of memory, and then none.
-    for (int fail_at = 1; fail_at <= whole.searches + 1; ++fail_at) {
+    for (const Failing& failing : failures) {
       SCOPED_TRACE("verbosity " + std::to_string(verbosity) + ", search " +
-                   std::to_string(fail_at) + " fails");
-      std::string expected = run_all(tree, arguments, options, fail_at).output;
-      if (fail_at <= whole.searches) {
+                   failing.text + " (" + std::to_string(failing.occurrence) +
+                   ") fails");
+      std::string expected = run_all(tree, arguments, options, failing).output;
+      if (failing.occurrence > 0) {
         ASSERT_NE(expected.find("memory error"), std::string::npos);
       }
-      EXPECT_EQ(run_all(tree, arguments, options, fail_at, 3, 4).output,
-                expected);
-      EXPECT_EQ(run_all(tree, arguments, options, fail_at, 8, 64).output,
-                expected);
+      for (const Shape& shape :
+           {Shape{3, 4, 0}, Shape{8, 64, 0}, Shape{8, 256, 16}})
+        EXPECT_EQ(run_all(tree, arguments, options, failing, shape).output,
+                  expected)
+            << shape.threads << " threads, " << shape.reads_ahead
+            << " read ahead";
     }
   }
 }

@@ -15,6 +15,12 @@ void FileSystemHooks::fail_search(int nth) {
   fail_search_in_ = nth;
 }
 
+void FileSystemHooks::fail_search_of(std::string text, int occurrence) {
+  std::lock_guard lock(mutex_);
+  failing_text_ = std::move(text);
+  failing_occurrence_ = occurrence;
+}
+
 void FileSystemHooks::watch(
     std::function<void(Call, const std::string&)> watcher) {
   std::lock_guard lock(mutex_);
@@ -46,7 +52,9 @@ void FileSystemHooks::before(Call call, const std::string& text) {
     if (call == Call::search) searches_.push_back(text);
     fail = (fail_call_in_ > 0 && --fail_call_in_ == 0) ||
            (call == Call::search && fail_search_in_ > 0 &&
-            --fail_search_in_ == 0);
+            --fail_search_in_ == 0) ||
+           (call == Call::search && failing_occurrence_ > 0 &&
+            text == failing_text_ && --failing_occurrence_ == 0);
   }
   // Unchanged while the file system is in use, so read without the lock.
   if (watcher_) watcher_(call, text);

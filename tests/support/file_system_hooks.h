@@ -30,6 +30,9 @@ class FileSystemHooks {
   // of `search` alone, throw std::bad_alloc; 0 turns it off.
   void fail_call(int nth);
   void fail_search(int nth);
+  // Makes the `occurrence`th search of `text` (1 for the first) throw
+  // std::bad_alloc, whichever thread makes it.
+  void fail_search_of(std::string text, int occurrence);
 
   // Runs before every call, on the calling thread, with the call's text: to
   // check what is asked, or to make calls slow. Set it before the file
@@ -57,6 +60,8 @@ class FileSystemHooks {
   int calls_ = 0;
   int fail_call_in_ = 0;
   int fail_search_in_ = 0;
+  std::string failing_text_;
+  int failing_occurrence_ = 0;
   std::function<void(Call, const std::string&)> watcher_;
   std::string change_trigger_;
   std::function<void()> change_;
