@@ -207,10 +207,12 @@ namespace {
 // A reader that goes away (`ostrel -r C:\ | more`, then q) ends the run at
 // once, as SIGPIPE does on POSIX, with the status a POSIX shell shows then.
 // The runtime reports a closed pipe as EPIPE, or as EINVAL with the system's
-// ERROR_NO_DATA.
+// ERROR_NO_DATA; under Wine, a POSIX pipe whose reader has gone (`wine
+// ostrel.exe | head`) gives ERROR_PIPE_NOT_CONNECTED instead.
 void end_if_reader_gone() {
   DWORD error = ::GetLastError();
-  if (errno == EPIPE || error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE)
+  if (errno == EPIPE || error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ||
+      error == ERROR_PIPE_NOT_CONNECTED)
     std::_Exit(141);
 }
 
