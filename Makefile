@@ -5,8 +5,8 @@ FUZZ_TIME ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test bench bench-peers package fuzz \
-	windows clean
+.PHONY: all deps configure build run test test-windows bench bench-peers \
+	package fuzz windows clean
 
 all: build
 
@@ -30,6 +30,11 @@ test: deps
 	@cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The Windows tests, i686 and x86_64, under Wine.
+test-windows:
+	@scripts/install-deps mingw-w64 wine wine64 wine32:i386
+	@JOBS=$(JOBS) scripts/test-windows
+
 # Timings against the floor program on generated trees (a few minutes; as
 # root also with a cold cache). Never part of `make test` or CI.
 bench: configure
@@ -49,6 +54,7 @@ package: deps
 	@cmake --build $(BUILD)-package -j $(JOBS)
 	cd $(BUILD)-package && cpack -G "DEB;TGZ"
 
+# The zips of ostrel.exe for i686 and x86_64; the tests are test-windows's.
 windows:
 	@scripts/install-deps mingw-w64
 	@JOBS=$(JOBS) scripts/build-windows
@@ -57,4 +63,4 @@ fuzz:
 	scripts/fuzz $(FUZZ_TIME)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-package
+	rm -rf $(BUILD) $(BUILD)-package build-windows
