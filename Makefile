@@ -5,7 +5,7 @@ FUZZ_TIME ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-windows bench bench-peers \
+.PHONY: all deps configure build run test test-heavy test-windows bench bench-peers \
 	package fuzz windows clean
 
 all: build
@@ -24,11 +24,20 @@ run: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target ostrel
 	$(BUILD)/ostrel -v2 -r -s samples
 
-# Warnings are errors here and in CI, where the compiler is ours.
-test: deps
+# Warnings are errors here and in CI, where the compiler is ours. The tests
+# labelled heavy are left to test-heavy (and CI).
+define configure_tests
 	@cmake -S . -B $(BUILD) -DOSTREL_WARNINGS_AS_ERRORS=ON $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+endef
+
+test: deps
+	$(configure_tests)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --label-exclude heavy
+
+test-heavy: deps
+	$(configure_tests)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --label-regex heavy
 
 # The Windows tests, i686 and x86_64, under Wine.
 test-windows:

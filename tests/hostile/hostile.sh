@@ -4,7 +4,7 @@
 # standard output, the exit status 0 and an empty standard error. A timeout
 # guards every run against a hang; it is no timing.
 # Usage: hostile.sh OSTREL HOSTILE_TOOL GROUP
-#   groups: links special names sizes permissions writes depth
+#   groups: links special names sizes permissions writes depth scarce
 # Exit status 77: the group could not run here (skipped).
 set -uo pipefail
 
@@ -272,9 +272,10 @@ group_writes() {
 }
 
 # Trees far deeper than any path the system takes whole, each walked in
-# full, also with only 64 or 8 descriptors to hold its directories with.
-group_depth() {
-  new_tree depth
+# full, also with only 64 descriptors to hold its directories with; the
+# heavy group `scarce` walks them with 8.
+depth_trees() {
+  new_tree "$1"
   mkdir chain long ladder
   "$tool" jpegchain chain 10000 d 2500 || exit 1
   "$tool" jpegchain long 40 "$(printf 'n%.0s' {1..200})" 1 || exit 1
@@ -290,13 +291,14 @@ group_depth() {
       n++
     }
   }' >"$root/chains"
+}
+
+# depth_rows LIMIT...: the rows on the trees of depth_trees, once for each
+# limit on descriptors.
+depth_rows() {
   local size
   size=$(stat -c %s chain/a.jpg)
-  # A sanitizer's runtime needs descriptors of its own to check memory, so
-  # the scarcest limit is left to the plain build.
-  local limits="unlimited 64 8"
-  [ -z "${OSTREL_SANITIZED:-}" ] || limits="unlimited 64"
-  for limit in $limits; do
+  for limit in "$@"; do
     [ $limit = unlimited ] ||
       runner=(bash -c "ulimit -n $limit && exec \"\$@\"" -)
     row_file "a 10,000-level chain, a 40-level chain of 200-byte names (descriptors: $limit)" \
@@ -307,8 +309,25 @@ group_depth() {
   done
 }
 
+group_depth() {
+  depth_trees depth
+  depth_rows unlimited 64
+}
+
+# With 8 descriptors the 3,000-level tree takes some 25 s. A sanitizer's
+# runtime needs descriptors of its own to check memory, so this is left to
+# the plain build.
+group_scarce() {
+  if [ -n "${OSTREL_SANITIZED:-}" ]; then
+    echo "scarce: skipped: a sanitizer needs descriptors of its own"
+    exit 77
+  fi
+  depth_trees scarce
+  depth_rows 8
+}
+
 case $group in
-  links|special|names|sizes|permissions|writes|depth) "group_$group" ;;
+  links|special|names|sizes|permissions|writes|depth|scarce) "group_$group" ;;
   *) echo "unknown group: $group" >&2; exit 2 ;;
 esac
 echo "$group: $rows rows, $failures failed"
