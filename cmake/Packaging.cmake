@@ -36,7 +36,7 @@ function(ostrel_write_file path text)
 endfunction()
 
 # The README links to these, so they travel with it, under the same names.
-set(ostrel_documents README.md docs/DEVELOPING.md)
+set(ostrel_documents README.md docs/DEVELOPING.md docs/PERFORMANCE.md)
 
 if(WIN32)
   # Notepad before Windows 10 shows a text file with LF line ends on one line.
@@ -104,7 +104,7 @@ ${notice}
   install(FILES ${PROJECT_BINARY_DIR}/changelog.gz
                 ${PROJECT_BINARY_DIR}/copyright README.md
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES docs/DEVELOPING.md docs/peers.png
+  install(FILES docs/DEVELOPING.md docs/PERFORMANCE.md docs/peers.png
           DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
   # Only the Debian package gets these (cmake/CPackProjectConfig.cmake).
   install(FILES cmake/ostrel.lintian-overrides
