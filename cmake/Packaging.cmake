@@ -1,14 +1,56 @@
-# Release packages made by CPack (`make package`): on Windows a zip per
-# architecture with ostrel.exe (installed by src/cli), the README and the
-# licence side by side; elsewhere a tarball with the same files in their usual
-# places and, where dpkg is at hand, a Debian package of them.
-include(GNUInstallDirs)
+# What is installed besides the program, and the packages made of it by
+# CPack (`make package`): on Windows a zip per architecture with ostrel.exe,
+# the README, the licence and the documents the README links to, side by
+# side, as text with CR LF line ends; elsewhere a tarball with the program,
+# the man page and the documents in their usual places and, where dpkg is
+# at hand, a Debian package of them.
 
-set(OSTREL_PACKAGE_CONTACT "the ostrel developers" CACHE STRING
+set(OSTREL_PACKAGE_CONTACT
+    "ostrel developers <ostrel@users.noreply.github.com>" CACHE STRING
     "Maintainer named in the packages, as Name <address>")
 
+# The latest entry of CHANGELOG.md is this version's, and its date is the
+# release date the man page shows: a build never depends on when it runs.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md ostrel_entries REGEX "^## ")
+list(POP_FRONT ostrel_entries ostrel_latest)
+if(NOT ostrel_latest MATCHES "^## ([^ ]+) \\(([0-9]+-[0-9]+-[0-9]+)\\)$" OR
+   NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "CHANGELOG.md must start with an entry headed "
+                      "\"## ${PROJECT_VERSION} (YYYY-MM-DD)\", the version "
+                      "in CMakeLists.txt")
+endif()
+set(OSTREL_RELEASE_DATE ${CMAKE_MATCH_2})
+
+# Writes a generated file only when its text changes, so that what is made
+# from it is not made again on every configure.
+function(ostrel_write_file path text)
+  if(EXISTS ${path})
+    file(READ ${path} old)
+    if(old STREQUAL text)
+      return()
+    endif()
+  endif()
+  file(WRITE ${path} "${text}")
+endfunction()
+
+# The README links to these, so they travel with it, under the same names.
+set(ostrel_documents README.md docs/DEVELOPING.md docs/PERFORMANCE.md)
+
 if(WIN32)
-  install(FILES README.md LICENSE DESTINATION .)
+  # Notepad before Windows 10 shows a text file with LF line ends on one line.
+  foreach(name ${ostrel_documents} LICENSE)
+    set(source ${PROJECT_SOURCE_DIR}/${name})
+    set(target ${PROJECT_BINARY_DIR}/crlf/${name})
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+    file(READ ${source} text)
+    string(REPLACE "\n" "\r\n" text "${text}")
+    ostrel_write_file(${target} "${text}")
+    get_filename_component(folder ${name} DIRECTORY)
+    install(FILES ${target} DESTINATION ./${folder})
+  endforeach()
+  install(FILES docs/peers.png DESTINATION docs)
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(package_system windows-i686)
@@ -16,7 +58,58 @@ if(WIN32)
     set(package_system windows-x86_64)
   endif()
 else()
-  install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The man page with this version and date, and the Debian form of the
+  # changelog, both compressed as Debian wants them (-n: no name or time
+  # in the header, so the bytes are the same on every build).
+  configure_file(ostrel.1.in ostrel.1 @ONLY)
+  find_program(OSTREL_GZIP gzip REQUIRED)
+  mark_as_advanced(OSTREL_GZIP)
+  add_custom_command(
+    OUTPUT changelog
+    COMMAND ${CMAKE_COMMAND} -DSOURCE=${PROJECT_SOURCE_DIR}/CHANGELOG.md
+            -DOUTPUT=changelog -DMAINTAINER=${OSTREL_PACKAGE_CONTACT}
+            -P ${PROJECT_SOURCE_DIR}/cmake/DebianChangelog.cmake
+    DEPENDS CHANGELOG.md cmake/DebianChangelog.cmake VERBATIM)
+  foreach(name ostrel.1 changelog)
+    add_custom_command(
+      OUTPUT ${name}.gz
+      COMMAND ${OSTREL_GZIP} -9 -n -c ${name} > ${name}.gz
+      DEPENDS ${PROJECT_BINARY_DIR}/${name} VERBATIM)
+  endforeach()
+  add_custom_target(ostrel_release_files ALL
+                    DEPENDS ostrel.1.gz changelog.gz)
+
+  # The licence in Debian's machine-readable form: the notice's paragraphs,
+  # each line indented by one space and each blank line a " .".
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
+  string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" ignored "${licence}")
+  set(holder ${CMAKE_MATCH_1})
+  string(REGEX REPLACE "^.*Copyright[^\n]*\n\n" "" notice "${licence}")
+  string(REGEX REPLACE "\n+$" "" notice "${notice}")
+  string(REPLACE "\n\n" "\n.\n" notice "${notice}")
+  string(REPLACE "\n" "\n " notice " ${notice}")
+  ostrel_write_file(${PROJECT_BINARY_DIR}/copyright
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: ${PROJECT_NAME}
+Upstream-Contact: ${OSTREL_PACKAGE_CONTACT}
+
+Files: *
+Copyright: ${holder}
+License: Expat
+${notice}
+")
+
+  install(FILES ${PROJECT_BINARY_DIR}/ostrel.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_BINARY_DIR}/changelog.gz
+                ${PROJECT_BINARY_DIR}/copyright README.md
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES docs/DEVELOPING.md docs/PERFORMANCE.md docs/peers.png
+          DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+  # Only the Debian package gets these (cmake/CPackProjectConfig.cmake).
+  install(FILES cmake/ostrel.lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+          RENAME ostrel COMPONENT debian EXCLUDE_FROM_ALL)
   set(CPACK_GENERATOR TGZ)
   string(TOLOWER ${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR} package_system)
   # Without dpkg CPack cannot tell the package architecture.
@@ -29,7 +122,7 @@ endif()
 
 set(CPACK_PACKAGE_NAME ostrel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR "the ostrel developers")
+set(CPACK_PACKAGE_VENDOR "ostrel developers")
 set(CPACK_PACKAGE_CONTACT ${OSTREL_PACKAGE_CONTACT})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Reports the pixel width, height and byte size of JPEG files")
@@ -40,6 +133,9 @@ with a summary per argument on request.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_FILE_NAME ostrel-${PROJECT_VERSION}-${package_system})
 set(CPACK_STRIP_FILES TRUE)
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};ostrel;ALL;/")
+set(CPACK_OSTREL_BINARY_DIR ${PROJECT_BINARY_DIR})
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/CPackProjectConfig.cmake)
 
 # Written out rather than found by dpkg-shlibdeps, which would need dpkg-dev
 # and `file` on the build machine; what it reports on Debian 12.

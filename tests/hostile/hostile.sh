@@ -305,8 +305,7 @@ group_depth() {
   local limits="unlimited 64 8"
   [ -z "${OSTREL_SANITIZED:-}" ] || limits="unlimited 64"
   for limit in $limits; do
-    [ $limit = unlimited ] ||
-      runner=(bash -c "ulimit -n $limit && exec \"\$@\"" -)
+    [ $limit = unlimited ] || limit_descriptors $limit
     row_file "a 10,000-level chain, a 40-level chain of 200-byte names (descriptors: $limit)" \
         "$root/chains" -r chain long
     row "a 3,000-level tree with a leaf beside every level (descriptors: $limit)" \

@@ -8,7 +8,8 @@
 //                                              frame header's offset and the
 //                                              whole length
 //   hostile_tool socket PATH                   a bound UNIX socket
-//   hostile_tool many DIR COUNT                empty files f000000.jpg ...
+//   hostile_tool many DIR COUNT                empty files f000000.jpg ...,
+//                                              most of them hard links
 //   hostile_tool chain DIR DEPTH               DEPTH nested directories "d"
 //                                              below DIR, each but the last
 //                                              holding an empty f.jpg
@@ -86,15 +87,27 @@ bool make_socket(const std::string& path) {
   return bound;
 }
 
+// Each file but one in every LINKS_PER_FILE is a hard link to the one
+// before it: ext4 looks for a free inode near the directory's for every new
+// file, slower and slower once that part of the disk is full (30 to 55 s of
+// system time for 200,000 files on a test machine), while a link takes no
+// inode. Below ext4's limit of 65,000 links to one file.
 bool make_many(const std::string& dir, long count) {
+  constexpr long LINKS_PER_FILE = 50000;
   int directory = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory < 0) return false;
   bool ok = true;
+  char target[32] = "";
   for (long i = 0; ok && i < count; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "f%06ld.jpg", i);
+    if (i % LINKS_PER_FILE != 0) {
+      ok = ::linkat(directory, target, directory, name, 0) == 0;
+      continue;
+    }
     int fd = ::openat(directory, name, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     ok = fd >= 0 && ::close(fd) == 0;
+    std::memcpy(target, name, sizeof name);
   }
   ::close(directory);
   return ok;

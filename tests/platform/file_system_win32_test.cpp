@@ -5,6 +5,8 @@
 
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 #include "scratch_folder_win32.h"
@@ -64,6 +66,33 @@ TEST_F(FileSystemWin32, SearchStopsWhenTheCallerSaysSo) {
     return false;
   }));
   EXPECT_EQ(calls, 1);
+}
+
+// The search asks for less than FindFirstFileA does (no short names, more
+// entries a call), and finds the same entries in the same order. Where the
+// volume keeps short names (Wine makes its own), `*.jpg` also matches
+// `long.jpgx` through its short name, as FindFirstFileA does.
+TEST_F(FileSystemWin32, SearchFindsWhatFindFirstFileFinds) {
+  using Listing = std::vector<std::pair<std::string, bool>>;
+  folder_.write("photos\\long.jpgx", "x");
+  for (const char* text : {"photos\\*.jpg", "photos\\*.*", "photos\\?.JPG",
+                           "*", "photos\\b.jpg", "missing\\*.*"}) {
+    Listing expected, found;
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA(text, &data);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        expected.emplace_back(data.cFileName,
+                              data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+      } while (::FindNextFileA(find, &data));
+      ::FindClose(find);
+    }
+    fs_.search(text, [&](const DirectoryEntry& e) {
+      found.emplace_back(std::string(e.name), e.is_directory);
+      return true;
+    });
+    EXPECT_EQ(found, expected) << text;
+  }
 }
 
 TEST_F(FileSystemWin32, LookupAnswersByTheEntryFound) {
