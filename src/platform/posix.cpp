@@ -90,7 +90,7 @@ class ResolvedText {
       dir_ = std::move(next);
     }
     rest_.assign(pieces.back());
-    if (rest_.empty()) rest_ = ".";
+    if (rest_.empty()) rest_.push_back('.');
   }
 
   int dir() const { return dir_.get() >= 0 ? dir_.get() : AT_FDCWD; }
