@@ -115,6 +115,7 @@ class OrderedPool {
   std::uint64_t useful_threads() const;
   Slot& slot(std::uint64_t index) { return slots_[index & mask_]; }
   void make_room(std::size_t weight);
+  void grow_for_slow_jobs();
   void count_job(std::chrono::steady_clock::duration took);
   bool claim(std::uint64_t& index);
   void run(std::uint64_t index, Worker* worker);
@@ -190,7 +191,7 @@ OrderedPool<Runner>::OrderedPool(Runner& runner, const Shape& shape,
       most_threads_(slow_threads_),
       fast_window_(std::max<std::size_t>(shape.window, 1)),
       slow_window_(std::max(shape.slow_window, fast_window_)),
-      mask_(std::bit_ceil(slow_window_) - 1),
+      mask_(std::bit_ceil(fast_window_) - 1),
       most_weight_(most_weight),
       slots_(std::make_unique<Slot[]>(mask_ + 1)),
       // The queuing thread keeps one processor busy itself.
@@ -209,7 +210,8 @@ OrderedPool<Runner>::~OrderedPool() {
 // The jobs that may be in flight now.
 template <typename Runner>
 std::uint64_t OrderedPool<Runner>::window() const {
-  return is_slow() ? slow_window_ : fast_window_;
+  return std::min<std::uint64_t>(is_slow() ? slow_window_ : fast_window_,
+                                 mask_ + 1);
 }
 
 // The threads worth waking now: as many as there are processors while
@@ -231,6 +233,7 @@ std::uint64_t OrderedPool<Runner>::useful_threads() const {
 template <typename Runner>
 template <typename Fill>
 std::uint64_t OrderedPool<Runner>::submit(Fill&& fill, std::size_t weight) {
+  if (mask_ + 1 < slow_window_ && is_slow()) grow_for_slow_jobs();
   make_room(weight);
   Slot& next = slot(submitted_);
   fill(next.job);
@@ -250,6 +253,23 @@ std::uint64_t OrderedPool<Runner>::submit(Fill&& fill, std::size_t weight) {
   wake_for_backlog();
   hand_over_ready();
   return number;
+}
+
+// The ring starts with room for the quick jobs' window alone, which warm
+// runs keep in the processor's caches; the first time jobs wait, it is
+// made room for the slow window, once every job in flight is handed over.
+template <typename Runner>
+void OrderedPool<Runner>::grow_for_slow_jobs() {
+  std::unique_ptr<Slot[]> larger;
+  try {
+    larger = std::make_unique<Slot[]>(std::bit_ceil(slow_window_));
+  } catch (const std::bad_alloc&) {
+    slow_window_ = mask_ + 1;  // the window there is room for
+    return;
+  }
+  drain();
+  slots_ = std::move(larger);
+  mask_ = std::bit_ceil(slow_window_) - 1;
 }
 
 template <typename Runner>
