@@ -257,7 +257,8 @@ std::uint64_t OrderedPool<Runner>::submit(Fill&& fill, std::size_t weight) {
 
 // The ring starts with room for the quick jobs' window alone, which warm
 // runs keep in the processor's caches; the first time jobs wait, it is
-// made room for the slow window, once every job in flight is handed over.
+// made room for the slow window, once every job in flight is handed over,
+// with a thread for each of them meanwhile.
 template <typename Runner>
 void OrderedPool<Runner>::grow_for_slow_jobs() {
   std::unique_ptr<Slot[]> larger;
@@ -267,6 +268,11 @@ void OrderedPool<Runner>::grow_for_slow_jobs() {
     slow_window_ = mask_ + 1;  // the window there is room for
     return;
   }
+  std::uint64_t backlog = submitted_ - claimed_.load(std::memory_order_relaxed);
+  work_ready_.notify_all();
+  while (threads_.size() < std::min(backlog, useful_threads()) &&
+         threads_.size() < most_threads_)
+    start_thread();
   drain();
   slots_ = std::move(larger);
   mask_ = std::bit_ceil(slow_window_) - 1;
