@@ -37,7 +37,7 @@ Probed probe_bytes(const Bytes& bytes) {
   return probed;
 }
 
-JpegWriterOptions plain(int width, int height) {
+JpegWriterOptions without_exif(int width, int height) {
   JpegWriterOptions options;
   options.width = width;
   options.height = height;
@@ -46,9 +46,9 @@ JpegWriterOptions plain(int width, int height) {
 }
 
 TEST(ProbeWindow, ReadsOnceWhenEverythingIsInTheFirstWindow) {
-  JpegWriterOptions long_file = plain(3000, 2000);
+  JpegWriterOptions long_file = without_exif(3000, 2000);
   long_file.entropy_size = 3 * PROBE_WINDOW_SIZE;
-  JpegWriterOptions no_frame = plain(30, 20);
+  JpegWriterOptions no_frame = without_exif(30, 20);
   no_frame.frame = FrameKind::none;  // all four walks run
   for (const JpegWriterOptions& options :
        {JpegWriterOptions{}, long_file, no_frame}) {
@@ -61,7 +61,7 @@ TEST(ProbeWindow, ReadsOnceWhenEverythingIsInTheFirstWindow) {
 TEST(ProbeWindow, ReadsAgainOnlyAtTheJumpTarget) {
   JpegWriterOptions thumbnail;
   thumbnail.thumbnail_size = PROBE_WINDOW_SIZE + 3000;
-  JpegWriterOptions far = plain(100, 50);
+  JpegWriterOptions far = without_exif(100, 50);
   far.comments = {65533};
   JpegWriterOptions progressive = thumbnail;  // found by the third walk
   progressive.frame = FrameKind::progressive;
@@ -93,7 +93,7 @@ TEST(ProbeWindow, FrameHeaderAroundTheWindowEnd) {
       {0, WINDOW},       // DQT ends at the window's end
       {1, WINDOW + 1},   // the frame just past it
   };
-  JpegWriterOptions options = plain(1111, 2222);
+  JpegWriterOptions options = without_exif(1111, 2222);
   const std::size_t unshifted = make_jpeg(options).frame_offset;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.shift);

@@ -58,7 +58,7 @@ TEST(SortsBefore, BreaksCaseTiesByRawBytes) {
   EXPECT_TRUE(sorts_before("a.jpg", "B.jpg"));
 }
 
-class Listing : public ::testing::Test {
+class Listings : public ::testing::Test {
  protected:
   // One read of the directory `text` (with its separator).
   DirectoryListing list(const std::string& text, std::string_view pattern,
@@ -71,7 +71,7 @@ class Listing : public ::testing::Test {
   MemoryFileSystem fs_;
 };
 
-TEST_F(Listing, SortsInNameOrder) {
+TEST_F(Listings, SortsInNameOrder) {
   for (const char* name :
        {"b.jpg", "_x.jpg", "A.jpg", "a1.jpg", "img10.jpg", "img9.jpg"})
     fs_.add_file(std::string("p\\") + name);
@@ -90,7 +90,7 @@ TEST(NameList, OrderOfCaseTwinsDoesNotDependOnTheSearch) {
   }
 }
 
-TEST_F(Listing, FilesAndDirectoriesComeFromOneReadApart) {
+TEST_F(Listings, FilesAndDirectoriesComeFromOneReadApart) {
   fs_.add_file("p\\a.jpg");
   fs_.add_directory("p\\b.jpg");
   fs_.add_directory("p\\...");
@@ -107,7 +107,7 @@ TEST_F(Listing, FilesAndDirectoriesComeFromOneReadApart) {
   EXPECT_TRUE(listing.directories->empty());
 }
 
-TEST_F(Listing, NothingMatchingGivesAnEmptyListing) {
+TEST_F(Listings, NothingMatchingGivesAnEmptyListing) {
   fs_.add_file("p\\a.txt");
   fs_.add_directory("q");
   const std::pair<const char*, const char*> reads[] = {
@@ -121,7 +121,7 @@ TEST_F(Listing, NothingMatchingGivesAnEmptyListing) {
   }
 }
 
-TEST_F(Listing, KeepsTheStoredName) {
+TEST_F(Listings, KeepsTheStoredName) {
   fs_.add_file("Photos\\IMG.jpg");
   DirectoryListing listing = list("PHOTOS/", "img.JPG");
   ASSERT_TRUE(listing.files);
@@ -130,7 +130,7 @@ TEST_F(Listing, KeepsTheStoredName) {
 
 // The files search failing loses the whole read; the subdirectories
 // search failing loses only their listing.
-TEST_F(Listing, RunningOutOfMemoryLosesWhatCouldNotBeStored) {
+TEST_F(Listings, RunningOutOfMemoryLosesWhatCouldNotBeStored) {
   fs_.add_file("p\\a.jpg");
   fs_.add_directory("p\\d");
   fs_.fail_search(1);
