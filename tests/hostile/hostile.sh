@@ -48,7 +48,13 @@ row_file() {
   shift 2
   rows=$((rows + 1))
   timeout 300 "${runner[@]}" "$ostrel" "$@" >"$root/out" 2>"$root/err"
-  local status=$?
+  check_run "$name" "$expected" $?
+}
+
+# check_run NAME EXPECTED_FILE STATUS: the run's exit status, its empty
+# standard error and its exact output ($root/out and $root/err).
+check_run() {
+  local name=$1 expected=$2 status=$3
   if [ $status -eq 0 ] && [ ! -s "$root/err" ] && cmp -s "$expected" "$root/out"
   then
     return
@@ -333,14 +339,7 @@ renamed_row() {
   wait $pid
   local status=$?
   mv "$to" "$from"
-  if [ $status -eq 0 ] && [ ! -s "$root/err" ] && cmp -s "$expected" "$root/out"
-  then
-    return
-  fi
-  failures=$((failures + 1))
-  echo "FAIL: $group: $name (exit status $status)"
-  head -c 2000 "$root/err"
-  diff <(cat -A "$expected") <(cat -A "$root/out") | cut -c1-200 | head -n 20
+  check_run "$name" "$expected" $status
 }
 
 # Few descriptors, an ancestor renamed during the walk, little memory: a
