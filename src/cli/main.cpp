@@ -1,5 +1,5 @@
 #include "cli/options.h"
-#include "cli/report.h"
+#include "cli/session.h"
 #include "platform/platform.h"
 
 namespace ostrel {

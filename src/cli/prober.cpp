@@ -21,39 +21,57 @@ ProbeRunner::Worker ProbeRunner::make_worker() {
   }
 }
 
-void ProbeRunner::run(Job& job, Worker* worker, bool slow) {
-  std::size_t read_ahead = slow ? PROBE_READ_AHEAD_SIZE : 0;
-  if (!worker) {
-    job.result = probe_here(job, read_ahead);
-    return;
-  }
-  // A directory that could not be held is left to the walk's thread.
-  if (!job.pin) {
-    job.result.status = ProbeStatus::out_of_handles;
-    return;
-  }
-  FileOpener& opener =
-      *worker ? **worker : static_cast<FileOpener&>(cache_.file_system());
-  job.result = probe_jpeg(
-      [&] { return opener.open_file(job.pin.directory(), job.name()); },
-      read_ahead);
+// Where requests wait, the bytes the probe will read are asked for as it
+// opens the file: the start, and where earlier files had their frame
+// header.
+ReadPlan ProbeRunner::plan_for(const Job& job) const {
+  ReadPlan plan;
+  plan.ask_first = latency_.is_slow();
+  if (plan.ask_first && job.hint)
+    plan.expected_frame = job.hint->offset.load(std::memory_order_relaxed);
+  return plan;
 }
 
-ProbeResult ProbeRunner::probe_here(const Job& job, std::size_t read_ahead) {
-  return probe_jpeg(
-      [&] { return cache_.open_file(job.directory, job.name(), job.path); },
-      read_ahead);
+void ProbeRunner::probe(Job& job, FileResult opened, const ReadPlan& plan) {
+  if (!opened && opened.failure() == Failure::out_of_handles) {
+    job.open_by_cache = true;
+    return;
+  }
+  job.result = probe_opened(std::move(opened), plan);
+  if (job.hint && job.result.frame_offset > 0)
+    job.hint->offset.store(job.result.frame_offset, std::memory_order_relaxed);
 }
 
-void ProbeRunner::run_alone(Job& job) {
-  job.result = probe_here(job, 0);
-  if (job.result.status == ProbeStatus::out_of_handles)
-    job.result.status = ProbeStatus::cannot_open;
+void ProbeRunner::run(Job& job, Worker* worker) {
+  job.open_by_cache = false;
+  ReadPlan plan = plan_for(job);
+  try {
+    if (!worker) {
+      probe(job, cache_.open_file(job.directory, job.name(), job.path), plan);
+      return;
+    }
+    // A directory that could not be held is left to the walk's thread.
+    if (!job.pin) {
+      job.open_by_cache = true;
+      return;
+    }
+    FileOpener& opener =
+        *worker ? **worker : static_cast<FileOpener&>(cache_.file_system());
+    probe(job, opener.open_file(job.pin.directory(), job.name()), plan);
+  } catch (const std::bad_alloc&) {
+    // No memory to open it: the file cannot be read.
+    job.result = ProbeResult{};
+  }
 }
 
 void ProbeRunner::hand_over(Job& job) {
   // Let go of here, on the walk's thread: a worker may hold descriptors of
   // its own, which a directory's closing there would mistake.
+  job.pin = DirectoryCache::Pin();
+  if (job.open_by_cache) {
+    job.result = probe_jpeg(
+        [&] { return cache_.open_file(job.directory, job.name(), job.path); });
+  }
   drop(job);
   (*handler)(job.path, job.result);
   if (job.path.capacity() > KEPT_TEXT_ROOM) std::string().swap(job.path);
@@ -62,13 +80,28 @@ void ProbeRunner::hand_over(Job& job) {
 void ProbeRunner::drop(Job& job) {
   job.pin = DirectoryCache::Pin();
   job.directory.reset();
+  job.hint.reset();
 }
 
-Prober::Prober(DirectoryCache& cache, const Shape& shape)
-    : cache_(cache), runner_(cache), pool_(runner_, shape, MOST_TEXT_BYTES) {}
+Prober::Prober(DirectoryCache& cache, Latency& latency, const Shape& shape)
+    : cache_(cache),
+      runner_(cache, latency),
+      pool_(runner_, shape, latency, MOST_TEXT_BYTES) {}
+
+// The files of one directory come one after another, so they share one
+// hint, which starts from the last directory's.
+std::shared_ptr<FrameHint> Prober::hint_for(const DirectoryCache::NodeRef& node) {
+  if (node == hinted_directory_ && hint_) return hint_;
+  auto hint = std::make_shared<FrameHint>();
+  if (hint_) hint->offset.store(hint_->offset.load(std::memory_order_relaxed));
+  hint_ = std::move(hint);
+  hinted_directory_ = node;
+  return hint_;
+}
 
 void Prober::submit(const FoundFile& file, const ResultHandler& handle) {
   runner_.handler = &handle;
+  std::shared_ptr<FrameHint> hint = hint_for(file.directory);
   pool_.submit(
       [&](ProbeJob& job) {
         job.directory = file.directory;
@@ -78,6 +111,7 @@ void Prober::submit(const FoundFile& file, const ResultHandler& handle) {
         }
         job.path.assign(file.path);
         job.name_start = file.path.size() - file.name.size();
+        job.hint = std::move(hint);
       },
       file.path.size());
 }

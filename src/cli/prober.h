@@ -4,7 +4,9 @@
 // printed.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,11 +14,19 @@
 
 #include "jpeg/probe.h"
 #include "platform/platform.h"
+#include "pool/latency.h"
 #include "pool/ordered_pool.h"
 #include "walk/directory_cache.h"
 #include "walk/walk.h"
 
 namespace ostrel {
+
+// Where the files of one directory had their frame header so far: photos
+// from one camera put it at about the same offset, so the next probe asks
+// for those bytes at once, beside the start of the file.
+struct FrameHint {
+  std::atomic<std::uint64_t> offset{0};  // 0 while none is known
+};
 
 // One file in flight: where it is, and what its probe found.
 struct ProbeJob {
@@ -25,7 +35,11 @@ struct ProbeJob {
   DirectoryCache::Pin pin;
   std::string path;
   std::size_t name_start = 0;
+  std::shared_ptr<FrameHint> hint;
   ProbeResult result;
+  // No descriptor was to be had where it ran: the cache, which alone may
+  // close directories to find one, opens it when it is handed over.
+  bool open_by_cache = false;
 
   std::string_view name() const {
     return std::string_view(path).substr(name_start);
@@ -37,21 +51,17 @@ using ResultHandler =
 
 // How the pool runs a probe: on a worker through the directory (or the
 // worker's own descriptors); on the walk's thread through the directory
-// cache, which alone may close directories to find a descriptor. A file
-// that found none is probed again once every other probe has ended.
+// cache.
 class ProbeRunner {
  public:
   using Job = ProbeJob;
   using Worker = std::unique_ptr<FileOpener>;
 
-  explicit ProbeRunner(DirectoryCache& cache) : cache_(cache) {}
+  ProbeRunner(DirectoryCache& cache, const Latency& latency)
+      : cache_(cache), latency_(latency) {}
 
   Worker make_worker();
-  void run(Job& job, Worker* worker, bool slow);
-  bool must_run_alone(const Job& job) const {
-    return job.result.status == ProbeStatus::out_of_handles;
-  }
-  void run_alone(Job& job);
+  void run(Job& job, Worker* worker);
   void hand_over(Job& job);
   void drop(Job& job);
 
@@ -59,35 +69,23 @@ class ProbeRunner {
   const ResultHandler* handler = nullptr;
 
  private:
-  ProbeResult probe_here(const Job& job, std::size_t read_ahead);
+  ReadPlan plan_for(const Job& job) const;
+  void probe(Job& job, FileResult opened, const ReadPlan& plan);
 
   DirectoryCache& cache_;
+  const Latency& latency_;
 };
 
 class Prober {
  public:
   using Shape = OrderedPool<ProbeRunner>::Shape;
 
-  // Enough probes in flight to keep a disk's queue busy when the cache is
-  // cold. With a warm cache only as many threads as there are processors
-  // are kept awake; the rest sleep.
-  static constexpr unsigned DEFAULT_THREADS = 32;
-  static constexpr std::size_t DEFAULT_WINDOW = 256;
-  // Where every request is a round trip (a network share), as many probes
-  // in flight as the latency calls for, up to these.
-  static constexpr unsigned SLOW_THREADS = 256;
-  static constexpr std::size_t SLOW_WINDOW = 4096;
-  static constexpr Shape DEFAULT_SHAPE{DEFAULT_THREADS, DEFAULT_WINDOW,
-                                       SLOW_THREADS, SLOW_WINDOW};
   // The path texts held in flight: a tree of long names and great depth
   // would otherwise hold its deepest paths many times over.
   static constexpr std::size_t MOST_TEXT_BYTES = 4 << 20;
 
   // Without threads, each file is probed as the walk finds it.
-  explicit Prober(DirectoryCache& cache, const Shape& shape = DEFAULT_SHAPE);
-
-  // True while most probes wait for the disk.
-  bool is_slow() const { return pool_.is_slow(); }
+  Prober(DirectoryCache& cache, Latency& latency, const Shape& shape);
 
   // Queues one file; hands over the results that are ready.
   void submit(const FoundFile& file, const ResultHandler& handle);
@@ -96,10 +94,18 @@ class Prober {
   // Drops everything in flight, once the probes under way have ended.
   void discard() { pool_.discard(); }
 
+  // Threads started so far.
+  std::size_t thread_count() const { return pool_.thread_count(); }
+
  private:
+  std::shared_ptr<FrameHint> hint_for(const DirectoryCache::NodeRef& node);
+
   DirectoryCache& cache_;
   ProbeRunner runner_;
   OrderedPool<ProbeRunner> pool_;
+  // The directory of the files queued last, and its frame hint.
+  DirectoryCache::NodeRef hinted_directory_;
+  std::shared_ptr<FrameHint> hint_;
 };
 
 }  // namespace ostrel

@@ -1,14 +1,11 @@
 #include "cli/report.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <new>
 
 namespace ostrel {
 namespace {
-
-constexpr std::string_view FILE_PATTERN = "*.jpg";
 
 void append_number(std::string& out, std::uint64_t value) {
   char digits[24];
@@ -49,7 +46,6 @@ std::string format_file_line(const std::string& path, const JpegInfo& info,
 std::string format_failure_line(const std::string& path, ProbeStatus status) {
   switch (status) {
     case ProbeStatus::cannot_open:
-    case ProbeStatus::out_of_handles:
       return path + ";can't open file\n";
     case ProbeStatus::no_marker:
       return path + ":can't find marker\n";
@@ -128,7 +124,7 @@ void run_argument(const ArgumentRun& run, const std::string& argument) {
       [&](const FoundFile& file) {
         run.prober.submit(file, report.handle_result);
       },
-      run.options.recursive, run.ahead);
+      run.options.recursive, run.reads);
   // The walk's own line follows the lines of every file met before it.
   run.prober.drain(report.handle_result);
   if (walked.code == WALK_NO_MEMORY)
@@ -136,44 +132,6 @@ void run_argument(const ArgumentRun& run, const std::string& argument) {
                        walked.subdirectory ? *walked.subdirectory : argument,
                        run.print);
   if (run.options.summary) run.print(format_summary_line(report.totals));
-}
-
-DescriptorBudget budget_descriptors(std::size_t available) {
-  // A few for the process itself (the probe threads' handle on it).
-  constexpr std::size_t RESERVED = 4;
-  // Below this, one file at a time beside the directories.
-  constexpr std::size_t SCARCE = 12;
-  constexpr Prober::Shape ONE_AT_A_TIME{0, 1, 0, 1};
-  if (available <= 1) return DescriptorBudget{ONE_AT_A_TIME, 0, 0};
-  if (available < SCARCE)
-    return DescriptorBudget{ONE_AT_A_TIME, available - 1, 0};
-  // A quarter each for the probes' threads, their queued files, the
-  // cache's directories and the directories read ahead.
-  std::size_t share = (available - RESERVED) / 4;
-  auto within = [share](std::size_t most) { return std::min(share, most); };
-  DescriptorBudget budget;
-  budget.probes.threads =
-      static_cast<unsigned>(within(Prober::DEFAULT_THREADS));
-  budget.probes.window = std::bit_floor(within(Prober::DEFAULT_WINDOW));
-  budget.probes.slow_threads =
-      static_cast<unsigned>(within(Prober::SLOW_THREADS));
-  budget.probes.slow_window = std::bit_floor(within(Prober::SLOW_WINDOW));
-  budget.directories = within(DEFAULT_OPEN_DIRECTORIES);
-  budget.read_ahead = static_cast<unsigned>(within(MOST_READ_AHEAD));
-  return budget;
-}
-
-Session::Session(const DescriptorBudget& budget)
-    : cache(disk_file_system(), budget.directories,
-            native_path_style().separator()),
-      prober(cache, budget.probes),
-      ahead(FILE_PATTERN, budget.read_ahead, READ_AHEAD_BYTES,
-            [this] { return prober.is_slow(); }) {}
-
-void process_argument(const std::string& argument, Session& session) {
-  run_argument(ArgumentRun{native_path_style(), session.cache, session.prober,
-                           write_output, run_options, &session.ahead},
-               argument);
 }
 
 }  // namespace ostrel

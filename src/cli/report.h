@@ -61,7 +61,7 @@ struct ArgumentRun {
   RunOptions options;
   // Reads directories ahead of the walk where requests wait; none reads
   // each directory as the walk reaches it.
-  ReadAhead* ahead = nullptr;
+  DirectoryReads* reads = nullptr;
 };
 
 // One argument in progress: its run, what it counted, and what becomes of
@@ -76,32 +76,11 @@ struct ArgumentReport {
   const ResultHandler handle_result;
 };
 
+// The pattern a directory argument stands for.
+inline constexpr std::string_view FILE_PATTERN = "*.jpg";
+
 // Walks one argument with "*.jpg" and prints its lines: each file's, the
 // walk's memory-error line, the summary when asked.
 void run_argument(const ArgumentRun& run, const std::string& argument);
-
-// How the descriptors the process may still open are shared out: threads
-// and queued files of the prober (each queued file holds its directory
-// open), directories the cache keeps open, and directories read ahead. A
-// low limit slows a run but loses nothing: with few, files are probed one
-// at a time beside the directories; with one, everything is opened by its
-// text.
-struct DescriptorBudget {
-  Prober::Shape probes = Prober::DEFAULT_SHAPE;
-  std::size_t directories = DEFAULT_OPEN_DIRECTORIES;
-  unsigned read_ahead = MOST_READ_AHEAD;
-};
-DescriptorBudget budget_descriptors(std::size_t available);
-
-// Everything a run of the program holds across its arguments.
-struct Session {
-  explicit Session(const DescriptorBudget& budget);
-  DirectoryCache cache;
-  Prober prober;
-  ReadAhead ahead;
-};
-
-// `run_argument` on the disk, to standard output, with `run_options`.
-void process_argument(const std::string& argument, Session& session);
 
 }  // namespace ostrel

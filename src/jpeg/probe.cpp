@@ -1,5 +1,6 @@
 #include "jpeg/probe.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <optional>
@@ -29,6 +30,26 @@ std::optional<std::uint16_t> read_pair(ByteSource& source,
                 static_cast<std::uint32_t>(pair[1]) << 8);
 }
 
+// Asks for the start of the file and, where earlier files had their frame
+// header beyond it, for the bytes around that place too, in one go.
+void ask_for_planned_bytes(const ReadableFile& file, std::uint64_t expected) {
+  std::uint64_t frame_end = expected + PROBE_EXPECTED_FRAME_MARGIN;
+  if (expected == 0 || frame_end <= PROBE_FIRST_ASK_SIZE) {
+    std::uint64_t start_size =
+        expected == 0 ? PROBE_FIRST_ASK_SIZE : std::max<std::uint64_t>(
+                                                   frame_end, PROBE_WINDOW_SIZE);
+    const ByteRange start{0, static_cast<std::size_t>(start_size)};
+    file.will_read({&start, 1});
+    return;
+  }
+  std::uint64_t frame_start =
+      expected > PROBE_EXPECTED_FRAME_MARGIN ? expected - PROBE_EXPECTED_FRAME_MARGIN : 0;
+  const ByteRange both[] = {
+      {0, PROBE_EXPECTED_FRAME_MARGIN},
+      {frame_start, static_cast<std::size_t>(frame_end - frame_start)}};
+  file.will_read(both);
+}
+
 }  // namespace
 
 std::int64_t scan_for_marker(ByteSource& source, std::uint64_t start,
@@ -54,28 +75,26 @@ std::int64_t find_marker(ByteSource& source, std::uint32_t code) {
   return found;
 }
 
-bool find_dimensions(ByteSource& source, JpegInfo& info) {
+bool find_dimensions(ByteSource& source, JpegInfo& info,
+                     std::uint64_t* frame_offset) {
   std::int64_t frame = find_marker(source, SOF0_CODE);
   if (frame < 0) frame = find_marker(source, SOF2_CODE);
   if (frame < 0) return false;
   auto at = static_cast<std::uint64_t>(frame);
+  if (frame_offset) *frame_offset = at;
   info.height = read_pair(source, at + 5).value_or(0);
   info.width = read_pair(source, at + 7).value_or(0);
   return true;
 }
 
-ProbeResult probe_opened(FileResult opened, std::size_t read_ahead) {
+ProbeResult probe_opened(FileResult opened, const ReadPlan& plan) {
   ProbeResult result;
-  if (!opened) {
-    if (opened.failure() == Failure::out_of_handles)
-      result.status = ProbeStatus::out_of_handles;
-    return result;
-  }
+  if (!opened) return result;
   try {
     const ReadableFile& file = **opened;
-    if (read_ahead > 0) file.read_ahead(read_ahead);
+    if (plan.ask_first) ask_for_planned_bytes(file, plan.expected_frame);
     WindowedByteSource window(file, PROBE_WINDOW_SIZE);
-    if (!find_dimensions(window, result.info)) {
+    if (!find_dimensions(window, result.info, &result.frame_offset)) {
       result.status = ProbeStatus::no_marker;
       return result;
     }

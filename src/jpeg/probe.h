@@ -19,13 +19,22 @@ struct JpegInfo {
   std::uint64_t byte_size = 0;
 };
 
-// `out_of_handles`: the file could not be opened only because the process
-// had no descriptor left, so it may open once others are closed.
-enum class ProbeStatus { ok, cannot_open, no_marker, out_of_handles };
+enum class ProbeStatus { ok, cannot_open, no_marker };
 
 struct ProbeResult {
   ProbeStatus status = ProbeStatus::cannot_open;
   JpegInfo info;
+  // Where the frame header was found; 0 when it was not.
+  std::uint64_t frame_offset = 0;
+};
+
+// What a probe asks for as it opens a file, where every read waits (a
+// network share, a cold disk): with `ask_first`, the bytes it expects to
+// read, all at once, and nothing beyond what it reads. `expected_frame`
+// is where earlier files had their frame header, 0 when none is known.
+struct ReadPlan {
+  bool ask_first = false;
+  std::uint64_t expected_frame = 0;
 };
 
 // Bytes read at once from the start of the file, and again wherever the walk
@@ -34,10 +43,13 @@ struct ProbeResult {
 // two small pieces than in one large one.
 inline constexpr std::size_t PROBE_WINDOW_SIZE = 2 * 1024;
 
-// Bytes asked for at once where reads wait for a disk: enough for the frame
-// header of most photographs, behind an Exif block and its thumbnail, and
-// one request to the disk instead of a read-ahead of pages never read.
-inline constexpr std::size_t PROBE_READ_AHEAD_SIZE = 16 * 1024;
+// Bytes asked for at once from the start where reads wait and nothing
+// better is known: enough for the frame header of most photographs that
+// carry no large thumbnail, in one request.
+inline constexpr std::size_t PROBE_FIRST_ASK_SIZE = 16 * 1024;
+// Bytes asked for on each side of where earlier files had their frame
+// header: one camera's thumbnails differ in size by a few KiB.
+inline constexpr std::size_t PROBE_EXPECTED_FRAME_MARGIN = 4 * 1024;
 
 // Walks the marker segments from `start` and returns the offset of the first
 // marker equal to the low 16 bits of `code`, or -1. SOI and EOI stand alone;
@@ -52,22 +64,23 @@ std::int64_t find_marker(ByteSource& source, std::uint32_t code);
 
 // Finds the frame header (SOF0 from 0, SOF0 from 128, SOF2 from 0, SOF2 from
 // 128: the first walk that succeeds decides) and stores its X and Y in
-// `info`; a dimension whose two bytes are not all in the source is 0. Returns
-// false, leaving `info` alone, when no walk finds a frame header.
-bool find_dimensions(ByteSource& source, JpegInfo& info);
+// `info`, and where the header starts in `frame_offset` when given; a
+// dimension whose two bytes are not all in the source is 0. Returns false,
+// leaving both alone, when no walk finds a frame header.
+bool find_dimensions(ByteSource& source, JpegInfo& info,
+                     std::uint64_t* frame_offset = nullptr);
 
 // Probes the file that `open()` opens; prints nothing, and is safe to call
 // from several threads at once. The size is the open file's size from its
 // status. A file that cannot be opened, or no memory for reading it, gives
-// `cannot_open` (or `out_of_handles`); no frame header, `no_marker`. With
-// `read_ahead`, that many bytes from the start are asked for as soon as the
-// file is open.
-ProbeResult probe_opened(FileResult opened, std::size_t read_ahead = 0);
+// `cannot_open`; no frame header, `no_marker`. The bytes of `plan` are
+// asked for as soon as the file is open.
+ProbeResult probe_opened(FileResult opened, const ReadPlan& plan = {});
 
 template <typename Open>
-ProbeResult probe_jpeg(Open&& open, std::size_t read_ahead = 0) {
+ProbeResult probe_jpeg(Open&& open, const ReadPlan& plan = {}) {
   try {
-    return probe_opened(open(), read_ahead);
+    return probe_opened(open(), plan);
   } catch (const std::bad_alloc&) {
     return ProbeResult{};
   }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -16,6 +17,12 @@
 #include "platform/result.h"
 
 namespace ostrel {
+
+// Bytes of a file, from `offset` on.
+struct ByteRange {
+  std::uint64_t offset = 0;
+  std::size_t size = 0;
+};
 
 // An open file, read by position. Each read names its own offset, so any
 // number of threads may read one file at once. Closes itself.
@@ -31,9 +38,10 @@ class ReadableFile {
   // The file's size from its status, taken when it was opened.
   virtual std::uint64_t size() const = 0;
 
-  // Asks for the first `size` bytes to be brought in at once, where reads
-  // wait for a disk: one request serves the reads that follow.
-  virtual void read_ahead(std::size_t /*size*/) const {}
+  // Says that the reads to come fall in these ranges and nowhere else,
+  // where reads wait for a disk or a network: all are asked for at once,
+  // and nothing beyond them is brought in on a read's account.
+  virtual void will_read(std::span<const ByteRange> /*ranges*/) const {}
 };
 
 using FileResult = Result<std::unique_ptr<ReadableFile>>;

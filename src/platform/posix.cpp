@@ -259,12 +259,16 @@ class PosixFile final : public ReadableFile {
 
   std::uint64_t size() const override { return size_; }
 
-  void read_ahead(std::size_t size) const override {
-#ifdef POSIX_FADV_WILLNEED
-    ::posix_fadvise(fd_.get(), 0, static_cast<off_t>(size),
-                    POSIX_FADV_WILLNEED);
+  void will_read(std::span<const ByteRange> ranges) const override {
+#if defined(POSIX_FADV_RANDOM) && defined(POSIX_FADV_WILLNEED)
+    // Random access turns off the read-ahead that each later read would
+    // start, which on a share costs bytes on the wire and nothing else.
+    ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_RANDOM);
+    for (const ByteRange& range : ranges)
+      ::posix_fadvise(fd_.get(), static_cast<off_t>(range.offset),
+                      static_cast<off_t>(range.size), POSIX_FADV_WILLNEED);
 #else
-    (void)size;
+    (void)ranges;
 #endif
   }
 

@@ -2,24 +2,67 @@
 // each back to that thread in the order it was queued, so that whoever uses
 // the results sees exactly what running the jobs one after another would
 // have given. It knows nothing of what a job does: a runner, handed in, says
-// that, and what becomes of a job that must run again on its own.
+// that.
 //
 // A runner provides:
 //   typename Runner::Job       what a slot holds; reused from job to job
 //   typename Runner::Worker    what one worker thread runs its jobs with
 //   Worker make_worker()       called on each worker thread as it starts
-//   void run(Job&, Worker*, bool slow)
-//                              runs a job on a worker, or with no worker on
-//                              the queuing thread; `slow` says most recent
-//                              jobs waited (for a disk); may throw, and the
+//   void run(Job&, Worker*)    runs a job on a worker, or with no worker on
+//                              the queuing thread; may throw, and the
 //                              exception comes out where the job would be
 //                              handed over
-//   bool must_run_alone(const Job&)
-//   void run_alone(Job&)       on the queuing thread, once every other job
-//                              in flight has ended, for a job that asks
 //   void hand_over(Job&)       on the queuing thread, in queue order; the
 //                              slot is reused afterwards
 //   void drop(Job&)            on the queuing thread, for a job discarded
+//
+// How the threads meet (the protocol, in the order a job lives):
+//
+//   Slots. Jobs live in a ring of slots, numbered by an ever-growing job
+//   number; job n is in slot n & mask. Only the queuing thread writes
+//   `submitted_` and `retired_`, so the slots from `retired_` up to
+//   `submitted_` are the jobs in flight, never more than the ring holds.
+//
+//   Queuing. The queuing thread fills slot n, clears its `done`, then
+//   publishes it by storing n + 1 in `published_` (sequentially
+//   consistent). Nothing else touches a slot that is not yet published.
+//
+//   Claiming. A worker, or the queuing thread while it waits, takes the
+//   next job by a compare-and-swap of `claimed_` from n to n + 1, only
+//   while n is below `published_`. The claim is the one way to a job, so
+//   each job runs exactly once.
+//
+//   Done. The runner of a job writes its results into the slot, then
+//   stores 1 in `done` (release; sequentially consistent, see below). From
+//   then on it never touches the slot again: the slot is the queuing
+//   thread's, which may read the results (acquire) and, once it has handed
+//   the job over and advanced `retired_`, reuse the slot for job
+//   n + ring size.
+//
+//   Waiting. The queuing thread waits for job n in `wait_until_done`:
+//   while `done` is 0 it runs claimable jobs itself; with none left, it
+//   writes n into `awaited_`, prepares to sleep on `job_done_`, reads `done`
+//   again and sleeps only if it is still 0. A runner, after storing `done`,
+//   reads `awaited_` and wakes the queuing thread when it is n. Both sides
+//   store, then load, sequentially consistent, so at least one of them
+//   sees the other's store: a wake is never lost, and a spurious one only
+//   costs one more look at `done`.
+//
+//   Workers sleep on `work_ready_` in the same way: prepare, try to claim
+//   once more, then sleep; `submit` publishes first and then wakes one.
+//
+//   The ring grows (once, the first time jobs wait): a new ring cannot
+//   hold the old slots' job numbers at the old places, so the queuing
+//   thread first hands over every job in flight (`drain`), after which no
+//   other thread holds a reference into the old ring, and swaps.
+//
+//   Discarding. `discard` moves `claimed_` up to `submitted_` in one
+//   exchange, so no thread can claim a job left, waits for the jobs that
+//   were claimed before it to be done (their runners still write their
+//   slots), and drops every job in flight without handing it over.
+//
+//   Stopping. The destructor sets `stopping_`, wakes every worker and
+//   joins them; a worker checks `stopping_` before it sleeps.
 #pragma once
 
 #include <algorithm>
@@ -35,6 +78,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "pool/latency.h"
 #include "pool/wake_signal.h"
 
 namespace ostrel {
@@ -46,17 +90,14 @@ class OrderedPool {
   using Worker = typename Runner::Worker;
 
   // How many threads and jobs in flight: `threads` and `window` while jobs
-  // are quick, as many as the processors can use; up to `slow_threads` and
-  // `slow_window` while most jobs wait (for a disk, a network), as many as
-  // their latency calls for.
+  // are quick, as many as the processors can use; while most jobs wait (for
+  // a disk, a network), as many as their latency calls for, up to
+  // `slow_threads` and `slow_window`.
   struct Shape {
     unsigned threads = 0;
     std::size_t window = 1;
     unsigned slow_threads = 0;
     std::size_t slow_window = 1;
-    // Jobs that wait by their nature (requests to a share): a thread for
-    // each queued job from the start.
-    bool jobs_wait = false;
   };
 
   // At most the window's jobs are queued or held as results, as are
@@ -64,8 +105,8 @@ class OrderedPool {
   // thread says. Threads start as the queued jobs call for them, from the
   // second job in flight. While it waits for a result the queuing thread
   // runs queued jobs itself; without threads it runs each job as it is
-  // queued.
-  OrderedPool(Runner& runner, const Shape& shape,
+  // queued. One job in four is timed into `latency`, which sizes the pool.
+  OrderedPool(Runner& runner, const Shape& shape, Latency& latency,
               std::size_t most_weight = SIZE_MAX);
   ~OrderedPool();
   OrderedPool(const OrderedPool&) = delete;
@@ -74,11 +115,8 @@ class OrderedPool {
   // True when jobs may run on other threads than the queuing one.
   bool has_threads() const { return slow_threads_ > 0; }
 
-  // True while most recent jobs waited.
-  bool is_slow() const {
-    return jobs_wait_ ||
-           slow_share_.load(std::memory_order_relaxed) > SHARE_ONE / 2;
-  }
+  // Threads started so far.
+  std::size_t thread_count() const { return threads_.size(); }
 
   // Queues one job, which `fill(Job&)` writes into its slot, and returns
   // its number. When the window is full, first waits for its oldest
@@ -86,10 +124,6 @@ class OrderedPool {
   // afterwards hands over every job that is done, oldest first.
   template <typename Fill>
   std::uint64_t submit(Fill&& fill, std::size_t weight = 0);
-
-  // Waits until the job of that number has run, running queued jobs
-  // meanwhile; it is handed over in its turn all the same.
-  void wait(std::uint64_t job);
 
   // Hands over every job still in flight, oldest first. An exception thrown
   // by a job comes out here or in `submit`, where that job would have been
@@ -112,11 +146,10 @@ class OrderedPool {
 
   std::uint64_t in_flight() const { return submitted_ - retired_; }
   std::uint64_t window() const;
-  std::uint64_t useful_threads() const;
+  std::uint64_t useful_threads();
   Slot& slot(std::uint64_t index) { return slots_[index & mask_]; }
   void make_room(std::size_t weight);
   void grow_for_slow_jobs();
-  void count_job(std::chrono::steady_clock::duration took);
   bool claim(std::uint64_t& index);
   void run(std::uint64_t index, Worker* worker);
   void work();
@@ -132,21 +165,19 @@ class OrderedPool {
   // While jobs wait, a thread for every span of this in their time: about
   // what the queuing thread takes to queue one more.
   static constexpr std::chrono::microseconds SPAN_PER_THREAD{20};
+  // Jobs in flight per thread while jobs wait: the threads stay busy while
+  // the oldest job, which holds up the handing over, is still under way.
+  static constexpr std::uint64_t WINDOW_PER_THREAD = 2;
   // A thread's stack: jobs keep their data on the heap, so a small one
   // lets hundreds of threads wait at little cost.
-  static constexpr std::size_t STACK_SIZE = 256 << 10;
-  // A job slower than this has waited for the disk. A thread that loses
-  // its processor for a while makes some jobs slow as well, but not most:
-  // only when most are slow do more threads than processors get woken.
-  static constexpr std::chrono::microseconds SLOW_JOB{100};
-  static constexpr std::uint32_t SHARE_ONE = 1024;
-  // One job in four is timed, which tells a cold disk within a few dozen
-  // jobs for a quarter of the clock reads; each counts for an eighth.
+  static constexpr std::size_t STACK_SIZE = 128 << 10;
+  // One job in four is timed: a cold disk is told within a few dozen jobs
+  // for a quarter of the clock reads.
   static constexpr std::uint64_t TIMED_EVERY = 4;
-  static constexpr std::uint32_t SAMPLE_WEIGHT = 8;
   static constexpr std::uint64_t NO_JOB = ~std::uint64_t{0};
 
   Runner& runner_;
+  Latency& latency_;
   // Threads while jobs are quick (and at least while they wait), at most
   // while they wait, and at most of all: fewer when one could not start.
   unsigned fast_threads_;
@@ -157,8 +188,10 @@ class OrderedPool {
   std::size_t mask_;
   std::size_t most_weight_;
   std::unique_ptr<Slot[]> slots_;
-  unsigned computing_threads_;
-  const bool jobs_wait_;
+  // Known once threads are first wanted: asking costs system calls that a
+  // run of one file need not make.
+  unsigned computing_threads_ = 0;
+  bool computing_threads_known_ = false;
 
   // Only the queuing thread touches these.
   std::uint64_t submitted_ = 0;
@@ -173,10 +206,6 @@ class OrderedPool {
   // Read for every job, written seldom.
   alignas(64) std::atomic<std::uint64_t> awaited_{NO_JOB};
   std::atomic<bool> stopping_{false};
-  // The share of recent jobs that were slow, of SHARE_ONE, and the
-  // running mean of slow jobs' times, in microseconds.
-  std::atomic<std::uint32_t> slow_share_{0};
-  std::atomic<std::uint32_t> slow_time_{0};
   alignas(64) WakeSignal work_ready_;
   WakeSignal job_done_;
   std::vector<Thread> threads_;
@@ -184,8 +213,9 @@ class OrderedPool {
 
 template <typename Runner>
 OrderedPool<Runner>::OrderedPool(Runner& runner, const Shape& shape,
-                                 std::size_t most_weight)
+                                 Latency& latency, std::size_t most_weight)
     : runner_(runner),
+      latency_(latency),
       fast_threads_(shape.threads),
       slow_threads_(std::max(shape.threads, shape.slow_threads)),
       most_threads_(slow_threads_),
@@ -193,12 +223,7 @@ OrderedPool<Runner>::OrderedPool(Runner& runner, const Shape& shape,
       slow_window_(std::max(shape.slow_window, fast_window_)),
       mask_(std::bit_ceil(fast_window_) - 1),
       most_weight_(most_weight),
-      slots_(std::make_unique<Slot[]>(mask_ + 1)),
-      // The queuing thread keeps one processor busy itself.
-      computing_threads_(std::min(
-          fast_threads_,
-          std::max(std::thread::hardware_concurrency(), 1u) - 1)),
-      jobs_wait_(shape.jobs_wait) {}
+      slots_(std::make_unique<Slot[]>(mask_ + 1)) {}
 
 template <typename Runner>
 OrderedPool<Runner>::~OrderedPool() {
@@ -207,24 +232,36 @@ OrderedPool<Runner>::~OrderedPool() {
   threads_.clear();  // each joins as it goes
 }
 
-// The jobs that may be in flight now.
+// The jobs that may be in flight now: while jobs wait, enough to keep the
+// threads their latency calls for busy.
 template <typename Runner>
 std::uint64_t OrderedPool<Runner>::window() const {
-  return std::min<std::uint64_t>(is_slow() ? slow_window_ : fast_window_,
-                                 mask_ + 1);
+  std::uint64_t wanted = fast_window_;
+  if (latency_.is_slow()) {
+    std::uint64_t threads = std::clamp<std::uint64_t>(
+        latency_.in_flight_wanted(SPAN_PER_THREAD), fast_threads_,
+        slow_threads_);
+    wanted = std::clamp<std::uint64_t>(threads * WINDOW_PER_THREAD,
+                                       fast_window_, slow_window_);
+  }
+  return std::min<std::uint64_t>(wanted, mask_ + 1);
 }
 
 // The threads worth waking now: as many as there are processors while
 // jobs are quick; while they wait, one for every span of their mean time,
 // within what the shape allows.
 template <typename Runner>
-std::uint64_t OrderedPool<Runner>::useful_threads() const {
-  if (!is_slow()) return computing_threads_;
-  std::uint64_t wanted = jobs_wait_
-                             ? slow_threads_
-                             : slow_time_.load(std::memory_order_relaxed) /
-                                   static_cast<std::uint64_t>(
-                                       SPAN_PER_THREAD.count());
+std::uint64_t OrderedPool<Runner>::useful_threads() {
+  if (!latency_.is_slow()) {
+    if (!computing_threads_known_) {
+      // The queuing thread keeps one processor busy itself.
+      computing_threads_ = std::min(
+          fast_threads_, std::max(std::thread::hardware_concurrency(), 1u) - 1);
+      computing_threads_known_ = true;
+    }
+    return computing_threads_;
+  }
+  std::uint64_t wanted = latency_.in_flight_wanted(SPAN_PER_THREAD);
   return std::min<std::uint64_t>(
       std::clamp<std::uint64_t>(wanted, fast_threads_, slow_threads_),
       most_threads_);
@@ -233,7 +270,8 @@ std::uint64_t OrderedPool<Runner>::useful_threads() const {
 template <typename Runner>
 template <typename Fill>
 std::uint64_t OrderedPool<Runner>::submit(Fill&& fill, std::size_t weight) {
-  if (mask_ + 1 < slow_window_ && is_slow()) grow_for_slow_jobs();
+  if (mask_ + 1 < slow_window_ && has_threads() && latency_.is_slow())
+    grow_for_slow_jobs();
   make_room(weight);
   Slot& next = slot(submitted_);
   fill(next.job);
@@ -276,11 +314,6 @@ void OrderedPool<Runner>::grow_for_slow_jobs() {
   drain();
   slots_ = std::move(larger);
   mask_ = std::bit_ceil(slow_window_) - 1;
-}
-
-template <typename Runner>
-void OrderedPool<Runner>::wait(std::uint64_t job) {
-  if (job >= retired_ && job < submitted_) wait_until_done(job);
 }
 
 // Waits until one more job fits the window and its weight the most weight,
@@ -329,7 +362,7 @@ void OrderedPool<Runner>::wake_for_backlog() {
   std::uint64_t backlog = submitted_ - claimed_.load(std::memory_order_relaxed);
   std::uint64_t threads = threads_.size();
   std::uint64_t useful = useful_threads();
-  std::uint64_t step = is_slow() ? 1 : WAKE_STEP;
+  std::uint64_t step = latency_.is_slow() ? 1 : WAKE_STEP;
   auto wanted = [&](std::uint64_t awake) {
     return awake < useful && backlog > step * awake;
   };
@@ -354,35 +387,15 @@ template <typename Runner>
 void OrderedPool<Runner>::run(std::uint64_t index, Worker* worker) {
   Slot& job = slot(index);
   bool timed = index % TIMED_EVERY == 0;
-  auto start = timed ? std::chrono::steady_clock::now()
-                     : std::chrono::steady_clock::time_point();
+  auto start = timed ? Latency::Clock::now() : Latency::Clock::time_point();
   try {
-    runner_.run(job.job, worker, is_slow());
+    runner_.run(job.job, worker);
   } catch (...) {
     job.error = std::current_exception();
   }
-  if (timed) count_job(std::chrono::steady_clock::now() - start);
+  if (timed) latency_.record(Latency::Clock::now() - start);
   job.done.store(1, std::memory_order_seq_cst);
   if (awaited_.load(std::memory_order_seq_cst) == index) job_done_.notify_one();
-}
-
-// Running figures; updates that race lose a sample, which is harmless.
-template <typename Runner>
-void OrderedPool<Runner>::count_job(std::chrono::steady_clock::duration took) {
-  bool slow = took > SLOW_JOB;
-  std::uint32_t share = slow_share_.load(std::memory_order_relaxed);
-  std::uint32_t updated =
-      share - share / SAMPLE_WEIGHT + (slow ? SHARE_ONE / SAMPLE_WEIGHT : 0);
-  // Not written when it stays the same, as it does while all is fast: a
-  // line written from two processors in turn costs more than the job.
-  if (updated != share) slow_share_.store(updated, std::memory_order_relaxed);
-  if (!slow) return;
-  auto micros = static_cast<std::uint32_t>(std::min<std::int64_t>(
-      std::chrono::duration_cast<std::chrono::microseconds>(took).count(),
-      std::int64_t{1} << 24));
-  std::uint32_t mean = slow_time_.load(std::memory_order_relaxed);
-  slow_time_.store(mean - mean / SAMPLE_WEIGHT + micros / SAMPLE_WEIGHT,
-                   std::memory_order_relaxed);
 }
 
 template <typename Runner>
@@ -456,12 +469,6 @@ void OrderedPool<Runner>::hand_over(Slot& oldest) {
   if (oldest.error) {
     runner_.drop(oldest.job);
     std::rethrow_exception(std::exchange(oldest.error, nullptr));
-  }
-  if (runner_.must_run_alone(oldest.job)) {
-    // Every other job in flight ends first, letting go of what it holds.
-    for (std::uint64_t index = retired_; index < submitted_; ++index)
-      wait_until_done(index);
-    runner_.run_alone(oldest.job);
   }
   runner_.hand_over(oldest.job);
 }

@@ -81,9 +81,13 @@ std::optional<DirectoryId> DirectoryCache::Pin::id() const {
   return node_->id;
 }
 
-DirectoryCache::DirectoryCache(FileSystem& fs, std::size_t most_open,
+void DirectoryCache::Reservation::give_back() {
+  if (cache_) --std::exchange(cache_, nullptr)->reserved_;
+}
+
+DirectoryCache::DirectoryCache(FileSystem& fs, std::size_t descriptors,
                                char separator)
-    : fs_(fs), most_open_(most_open), separator_(separator) {}
+    : fs_(fs), descriptors_(descriptors), separator_(separator) {}
 
 DirectoryCache::~DirectoryCache() { latest_.reset(); }
 
@@ -131,7 +135,7 @@ bool DirectoryCache::close_least_recent() {
 }
 
 void DirectoryCache::trim() {
-  while (unpinned_count_ > most_open_ && close_least_recent()) {
+  while (open_count_ + reserved_ > descriptors_ && close_least_recent()) {
   }
 }
 
@@ -145,7 +149,6 @@ void DirectoryCache::unpinned(Node& node) {
   node.older = newest_;
   (newest_ ? newest_->newer : oldest_) = &node;
   newest_ = &node;
-  ++unpinned_count_;
   trim();
 }
 
@@ -154,7 +157,6 @@ void DirectoryCache::unlink(Node& node) {
   (node.older ? node.older->newer : oldest_) = node.newer;
   (node.newer ? node.newer->older : newest_) = node.older;
   node.older = node.newer = nullptr;
-  --unpinned_count_;
 }
 
 // The node's directory closes: out of the count, and out of the list.
@@ -176,7 +178,7 @@ Result<DirectoryCache::Pin> DirectoryCache::open_subdirectory(
     const NodeRef& parent, std::string_view name) {
   auto node = std::make_shared<Node>(*this, parent, std::string(name));
   DirectoryResult opened = Failure::out_of_handles;
-  if (most_open_ > 0) {
+  if (descriptors_ > 0) {
     Result<Pin> through = pin(parent);
     if (!through) return through.failure();
     opened = with_handles(
@@ -193,19 +195,27 @@ Result<DirectoryCache::Pin> DirectoryCache::open_subdirectory(
   return install(node, std::move(*opened));
 }
 
-DirectoryCache::Pin DirectoryCache::adopt(
-    const NodeRef& parent, std::string_view name,
-    std::shared_ptr<const Directory> directory) {
-  auto node = std::make_shared<Node>(*this, parent, std::string(name));
-  latest_ = node;
-  return install(node, std::move(directory));
+DirectoryCache::Reservation DirectoryCache::reserve() {
+  if (!has_room()) return Reservation();
+  ++reserved_;
+  return Reservation(this);
 }
 
-Result<std::shared_ptr<const Directory>> DirectoryCache::share(
-    const NodeRef& node) {
+DirectoryCache::NodeRef DirectoryCache::keep(const NodeRef& parent,
+                                             std::string_view name,
+                                             std::unique_ptr<Directory> directory,
+                                             Reservation reserved) {
+  auto node = std::make_shared<Node>(*this, parent, std::string(name));
+  // The room it was opened in is its own now.
+  reserved.give_back();
+  install(node, std::move(directory));
+  return node;
+}
+
+Result<DirectoryCache::Pin> DirectoryCache::enter(const NodeRef& node) {
   Result<Pin> pinned = pin(node);
-  if (!pinned) return pinned.failure();
-  return node->directory;
+  if (pinned) latest_ = node;
+  return pinned;
 }
 
 Result<DirectoryCache::Pin> DirectoryCache::pin(const NodeRef& node) {
@@ -213,8 +223,8 @@ Result<DirectoryCache::Pin> DirectoryCache::pin(const NodeRef& node) {
   if (node->gone) return Failure::none_found;
   ran_out_ = false;
   std::optional<Pin> found;
-  if (most_open_ > 0) found = climb_to(node);
-  if (!found && most_open_ > 0) found = descend_to(node);
+  if (descriptors_ > 0) found = climb_to(node);
+  if (!found && descriptors_ > 0) found = descend_to(node);
   if (!found) found = open_by_text(node);
   if (!found && ran_out_) return Failure::out_of_handles;
   // Not found again as the directory it was: it is gone.
@@ -281,7 +291,7 @@ std::optional<DirectoryCache::Pin> DirectoryCache::open_by_text(
 
 FileResult DirectoryCache::open_file(const NodeRef& node, std::string_view name,
                                      const std::string& path) {
-  if (most_open_ > 0 || !fits_whole(path)) {
+  if (descriptors_ > 0 || !fits_whole(path)) {
     Result<Pin> directory = pin(node);
     if (!directory) return directory.failure();
     FileResult file = with_handles(

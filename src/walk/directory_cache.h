@@ -22,14 +22,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/platform.h"
 
 namespace ostrel {
 
-// How many directories are kept open when nothing pins them, where
-// descriptors are plenty: the path a deep walk returns along, and the
-// directories of files queued for probing.
+// How many directories may be open at once where descriptors are plenty:
+// the path a deep walk returns along, the directories of files queued for
+// probing and those read ahead of the walk.
 inline constexpr std::size_t DEFAULT_OPEN_DIRECTORIES = 256;
 
 class DirectoryCache {
@@ -59,12 +60,33 @@ class DirectoryCache {
     NodeRef node_;
   };
 
-  // `most_open`: how many directories may stay open while nothing pins
-  // them, beside those pinned;
-  // with none, files and directories are opened by their texts where the
-  // system takes them whole. `separator` joins a directory's text and a
-  // name.
-  DirectoryCache(FileSystem& fs, std::size_t most_open, char separator);
+  // Room kept for a directory to be opened on another thread. Given back
+  // when it goes, unless the directory was kept meanwhile.
+  class Reservation {
+   public:
+    Reservation() = default;
+    Reservation(Reservation&& other) noexcept
+        : cache_(std::exchange(other.cache_, nullptr)) {}
+    Reservation& operator=(Reservation&& other) noexcept {
+      std::swap(cache_, other.cache_);
+      return *this;
+    }
+    ~Reservation() { give_back(); }
+    explicit operator bool() const { return cache_ != nullptr; }
+
+   private:
+    friend class DirectoryCache;
+    explicit Reservation(DirectoryCache* cache) : cache_(cache) {}
+    void give_back();
+    DirectoryCache* cache_ = nullptr;
+  };
+
+  // `descriptors`: how many directories may be open at once, pinned or
+  // not, counting those reserved; the least recently used unpinned ones
+  // close beyond it. With none, files and directories are opened by their
+  // texts where the system takes them whole. `separator` joins a
+  // directory's text and a name.
+  DirectoryCache(FileSystem& fs, std::size_t descriptors, char separator);
   ~DirectoryCache();
   DirectoryCache(const DirectoryCache&) = delete;
   DirectoryCache& operator=(const DirectoryCache&) = delete;
@@ -84,17 +106,21 @@ class DirectoryCache {
   // The subdirectory `name` of a node's directory.
   Result<Pin> open_subdirectory(const NodeRef& parent, std::string_view name);
 
-  // The subdirectory `name` of a node's directory, opened already (ahead
-  // of the walk, on another thread).
-  Pin adopt(const NodeRef& parent, std::string_view name,
-            std::shared_ptr<const Directory> directory);
+  // Room for one more directory to be opened elsewhere, where there is
+  // room without closing any; nothing where there is not.
+  Reservation reserve();
 
-  // A node's directory, open, to be shared with a thread that opens
-  // through it; the cache may close its own hold on it meanwhile.
-  Result<std::shared_ptr<const Directory>> share(const NodeRef& node);
+  // The subdirectory `name` of a node's directory, opened elsewhere in the
+  // room `reserved`, kept as a node of its own, unpinned.
+  NodeRef keep(const NodeRef& parent, std::string_view name,
+               std::unique_ptr<Directory> directory, Reservation reserved);
 
   // The node's directory, open again if it was closed.
   Result<Pin> pin(const NodeRef& node);
+
+  // Pins a node the walk goes into now: below it lie the directories the
+  // walk returns to, which a closed one is found again through.
+  Result<Pin> enter(const NodeRef& node);
 
   // True once the node's directory was not found again as the one it was.
   static bool is_gone(const NodeRef& node);
@@ -111,6 +137,7 @@ class DirectoryCache {
   template <typename Open>
   auto with_handles(Open open, bool may_release) -> decltype(open());
   Pin install(const NodeRef& node, std::shared_ptr<const Directory> directory);
+  bool has_room() const { return open_count_ + reserved_ < descriptors_; }
   bool close_least_recent();
   void trim();
   void pinned(Node& node);
@@ -124,11 +151,11 @@ class DirectoryCache {
   bool fits_whole(const std::string& text) const;
 
   FileSystem& fs_;
-  const std::size_t most_open_;
+  const std::size_t descriptors_;
   const char separator_;
   std::function<void()> release_;
   std::size_t open_count_ = 0;
-  std::size_t unpinned_count_ = 0;
+  std::size_t reserved_ = 0;
   // Some open found no descriptor even after all that could close did.
   bool ran_out_ = false;
   // Open and unpinned, least recently used first; linked through the nodes.

@@ -1,11 +1,15 @@
 #include "walk/walk.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
+#include <iterator>
+#include <list>
+#include <memory>
 #include <new>
 #include <optional>
+#include <unordered_map>
 #include <utility>
-#include <vector>
 
 #include "walk/listing.h"
 
@@ -13,22 +17,42 @@ namespace ostrel {
 namespace {
 
 using NodeRef = DirectoryCache::NodeRef;
-using Ahead = std::shared_ptr<AheadRead>;
-
-// A directory whose subdirectories are still being walked: its node, the
-// names still to walk, the length of its text in the walk's path, and the
-// reads ahead of its subdirectories, where there are any.
-struct Level {
-  NodeRef node;
-  NameList subdirectories;
-  std::size_t next = 0;
-  std::size_t text_length = 0;
-  std::vector<Ahead> ahead;
-};
+using Clock = std::chrono::steady_clock;
 
 // How far one look for directories to read ahead goes, so that a step of
-// the walk costs little however much is held ahead.
+// the walk costs little however much is queued.
 constexpr std::size_t MOST_LOOKED_AT = 1024;
+
+struct QueuedDirectory;
+using Queue = std::list<QueuedDirectory>;
+
+// One read of a directory ahead of the walk, as the walk keeps it: it lives
+// as long as the directory stands in the queue.
+struct AheadRead {
+  std::shared_ptr<DirectoryRead> request;
+  Queue::iterator queued;
+  // Once it ended: its directory, kept by the cache, and when it ended.
+  bool ended = false;
+  NodeRef node;
+  Clock::time_point ended_at;
+};
+
+// A directory of the walk's queue, which holds every directory still to
+// walk in walk order: each directory's subdirectories stand right behind
+// it, before its next sibling.
+struct QueuedDirectory {
+  NodeRef parent;
+  std::string name;
+  // The length of its parent's text in the walk's path, and its depth
+  // below the argument (its subdirectories queued behind it are deeper).
+  std::size_t parent_length = 0;
+  std::size_t depth = 0;
+  std::shared_ptr<AheadRead> ahead;
+  // Its subdirectories stand behind it already.
+  bool children_queued = false;
+
+  std::size_t text_length() const { return parent_length + name.size() + 1; }
+};
 
 // The length of the longest name of a listing.
 std::size_t longest_name(const NameList& names) {
@@ -38,22 +62,22 @@ std::size_t longest_name(const NameList& names) {
   return longest;
 }
 
-// The walk of one argument. The levels live on an explicit stack, so the
-// depth of a tree never deepens the call stack.
+// The walk of one argument. The directories still to walk live in one
+// queue, so the depth of a tree never deepens the call stack.
 class Walker {
  public:
   Walker(const PathStyle& style, DirectoryCache& cache,
          std::string_view file_pattern, const FileVisitor& visitor,
-         ReadAhead* ahead)
+         DirectoryReads* reads)
       : style_(style),
         cache_(cache),
         file_pattern_(file_pattern),
         visitor_(visitor),
-        ahead_(ahead) {}
+        reads_(reads) {}
 
-  // Reads ahead that are under way end before what they read into goes.
+  // Reads under way end before what they read into goes.
   ~Walker() {
-    if (ahead_) ahead_->finish();
+    if (reads_) reads_->queue().cancel();
   }
 
   WalkResult run(const std::string& argument, bool recursive) {
@@ -67,10 +91,13 @@ class Walker {
     if (!start) return {};
     if (!visit_files(node, *start)) return no_memory(Listing::files);
     if (!recursive) return {};
-    if (!start->directories || !push_level(std::move(node), *start, {}))
+    if (!start->directories ||
+        !queue_children(queue_.begin(), node, *start->directories,
+                        path_.size(), 0))
       return no_memory(Listing::directories);
-    while (!levels_.empty()) {
-      read_ahead();
+    while (!queue_.empty()) {
+      collect_ended_reads(false);
+      start_reads();
       if (std::optional<Listing> failed = walk_next()) {
         path_.resize(subdirectory_length_);
         return no_memory(*failed, std::move(path_));
@@ -87,13 +114,16 @@ class Walker {
 
   // The argument's directory, read for the files the argument names (and
   // its subdirectories). Nothing when it cannot be opened: then it has no
-  // entries to walk.
+  // entries to walk. Its opening is timed: the first request of a run tells
+  // whether the file system makes requests wait.
   std::optional<DirectoryListing> read_start(const std::string& argument,
                                              bool recursive, NodeRef& node) {
     std::string search = make_search_pattern(style_, cache_.file_system(),
                                              argument, file_pattern_);
     path_ = join_dir_and_name(style_, search, "");
+    auto began = Clock::now();
     Result<DirectoryCache::Pin> start = cache_.open(path_);
+    if (reads_) reads_->latency().record(Clock::now() - began);
     if (!start) return std::nullopt;
     // The starting directory counts as walked: links back to it are not
     // followed.
@@ -124,138 +154,210 @@ class Walker {
     return true;
   }
 
-  // Takes the next subdirectory of the innermost level and walks it: its
-  // files, then its own subdirectories go on the stack. The listing that
-  // ran out of memory, if one did; the path then names the subdirectory up
-  // to `subdirectory_length_`.
+  // Takes the next directory of the queue and walks it: its files, then
+  // its subdirectories go to the front of the queue. The listing that ran
+  // out of memory, if one did; the path then names the directory up to
+  // `subdirectory_length_`.
   std::optional<Listing> walk_next() {
-    Level& top = levels_.back();
-    const std::string& name = top.subdirectories[top.next];
-    // Room was made when the level was stored, so naming it needs none.
-    path_.resize(top.text_length);
-    path_ += name;
+    QueuedDirectory& next = queue_.front();
+    // Room was made when it was queued, so naming it needs none.
+    path_.resize(next.parent_length);
+    path_ += next.name;
     subdirectory_length_ = path_.size();
     append_separator(style_, path_);
-    NodeRef parent = top.node;
-    Ahead ahead;
-    if (!top.ahead.empty()) ahead = std::move(top.ahead[top.next]);
-    bool last = ++top.next == top.subdirectories.count();
     std::optional<DirectoryListing> read;
     NodeRef node;
-    std::vector<Ahead> below;
     try {
-      read = ahead ? take_ahead(parent, name, *ahead, node, below)
-                   : open_next(parent, name, node);
+      read = take(next, node);
     } catch (const std::bad_alloc&) {
       return Listing::files;
     }
-    // A level with nothing left goes before the walk goes deeper, so a
-    // chain of single directories holds one level, not one per level; so
-    // does one whose directory is gone.
-    if (last || (!read && DirectoryCache::is_gone(parent))) levels_.pop_back();
-    if (!read) return std::nullopt;
+    if (!read) {
+      // Not walked: nothing queued behind it is walked either.
+      drop_children(queue_.begin());
+      queue_.pop_front();
+      return std::nullopt;
+    }
     if (!visit_files(node, *read)) return Listing::files;
-    if (!read->directories ||
-        !push_level(std::move(node), *read, std::move(below)))
+    if (!read->directories) return Listing::directories;
+    if (next.children_queued) {
+      queue_.pop_front();
+      return std::nullopt;
+    }
+    std::size_t depth = next.depth;
+    queue_.pop_front();
+    if (!queue_children(queue_.begin(), node, *read->directories,
+                        path_.size(), depth + 1))
       return Listing::directories;
     return std::nullopt;
   }
 
-  // The subdirectory `name` of `parent` as it was read ahead; read here
-  // after all where that could not be done.
-  std::optional<DirectoryListing> take_ahead(const NodeRef& parent,
-                                             const std::string& name,
-                                             AheadRead& ahead, NodeRef& node,
-                                             std::vector<Ahead>& below) {
-    ahead_->wait(ahead);
-    if (ahead.walked) return std::nullopt;
-    if (!ahead.directory) return open_next(parent, name, node);
-    DirectoryCache::Pin child =
-        cache_.adopt(parent, name, std::move(ahead.directory));
-    if (!first_visit(child.id())) return std::nullopt;
-    node = child.node();
-    below = std::move(ahead.children);
-    return std::move(ahead.listing);
-  }
-
-  // Starts reads of the next directories in walk order, from the innermost
-  // level out, as many as there is room for: below a directory already
-  // read, its own subdirectories come first.
-  void read_ahead() {
-    if (!ahead_) return;
-    std::size_t room = ahead_->room();
-    std::size_t looked_at = 0;
-    try {
-      for (auto level = levels_.rbegin();
-           level != levels_.rend() && room > 0 && looked_at < MOST_LOOKED_AT;
-           ++level) {
-        std::shared_ptr<const Directory> parent;
-        if (level->ahead.empty())
-          level->ahead.resize(level->subdirectories.count());
-        for (std::size_t i = level->next;
-             i < level->ahead.size() && room > 0 && looked_at < MOST_LOOKED_AT;
-             ++i) {
-          if (!level->ahead[i] && !parent) {
-            Result<std::shared_ptr<const Directory>> shared =
-                cache_.share(level->node);
-            if (!shared) break;
-            parent = std::move(*shared);
-          }
-          read_ahead_of(level->ahead[i], parent, level->subdirectories[i],
-                        room, looked_at);
+  // The listing of the queue's next directory: as read ahead, where that
+  // was done and is fresh; read here otherwise. Nothing when it cannot be
+  // opened or was walked before.
+  std::optional<DirectoryListing> take(QueuedDirectory& next, NodeRef& node) {
+    if (next.ahead && !next.ahead->ended &&
+        reads_->queue().take_back(*next.ahead->request)) {
+      // Not started yet: read here rather than wait behind other reads.
+      started_.erase(next.ahead->request.get());
+      next.ahead.reset();
+      --reads_held_;
+    }
+    if (next.ahead) {
+      while (!next.ahead->ended) collect_ended_reads(true);
+      std::shared_ptr<AheadRead> ahead = std::move(next.ahead);
+      --reads_held_;
+      if (usable(*ahead)) {
+        Result<DirectoryCache::Pin> entered = cache_.enter(ahead->node);
+        if (entered) {
+          if (!first_visit(entered->id())) return std::nullopt;
+          node = ahead->node;
+          return std::move(ahead->request->listing);
         }
       }
-    } catch (const std::bad_alloc&) {
-      // No memory to read ahead: the walk reads for itself.
+      // Read afresh, and what stands behind it was queued from the old
+      // listing.
+      drop_children(queue_.begin());
     }
+    return read_here(next, node);
   }
 
-  // Starts the read of one directory, or of those below it once it is read.
-  void read_ahead_of(Ahead& slot, const std::shared_ptr<const Directory>& parent,
-                     const std::string& name, std::size_t& room,
-                     std::size_t& looked_at) {
-    ++looked_at;
-    if (!slot) {
-      slot = ahead_->request(parent, name, walked_);
-      --room;
-      return;
-    }
-    AheadRead& read = *slot;
-    if (!read.done.load(std::memory_order_acquire) || !read.directory ||
-        read.walked || !read.listing.directories)
-      return;
-    const NameList& names = *read.listing.directories;
-    if (read.children.empty()) read.children.resize(names.count());
-    for (std::size_t i = 0;
-         i < names.count() && room > 0 && looked_at < MOST_LOOKED_AT; ++i)
-      read_ahead_of(read.children[i], read.directory, names[i], room,
-                    looked_at);
+  // A read that ended with a directory, and not so long ago that the
+  // directory may have changed since.
+  bool usable(const AheadRead& ahead) const {
+    return ahead.node && !ahead.request->walked_before &&
+           Clock::now() - ahead.ended_at <= reads_->listing_lifetime();
   }
 
   // Opens and reads the subdirectory `name` of `parent`, unless it cannot
-  // be opened or was walked before.
-  std::optional<DirectoryListing> open_next(const NodeRef& parent,
-                                            const std::string& name,
+  // be opened or was walked before. Timed, for the reads ahead.
+  std::optional<DirectoryListing> read_here(const QueuedDirectory& next,
                                             NodeRef& node) {
-    Result<DirectoryCache::Pin> child = cache_.open_subdirectory(parent, name);
+    auto began = Clock::now();
+    Result<DirectoryCache::Pin> child =
+        cache_.open_subdirectory(next.parent, next.name);
+    if (reads_) reads_->latency().record(Clock::now() - began);
     if (!child || !first_visit(child->id())) return std::nullopt;
     node = child->node();
     return list_directory(child->directory(), file_pattern_, true);
   }
 
-  // False when there was no memory to hold the level. `ahead`: the reads
-  // ahead of its subdirectories, where it was read ahead itself.
-  bool push_level(NodeRef node, DirectoryListing& read,
-                  std::vector<Ahead> ahead) {
-    if (read.directories->empty()) return true;
+  // Queues the subdirectories `names` of the directory `node`, whose text
+  // is `text_length` long, before `before`. False when there was no memory
+  // to hold them; then none is queued.
+  bool queue_children(Queue::iterator before, const NodeRef& node,
+                      const NameList& names, std::size_t text_length,
+                      std::size_t depth) {
+    if (names.empty()) return true;
     try {
-      path_.reserve(path_.size() + longest_name(*read.directories) + 1);
-      levels_.push_back(Level{std::move(node), std::move(*read.directories),
-                              0, path_.size(), std::move(ahead)});
+      path_.reserve(text_length + longest_name(names) + 1);
+      Queue children;
+      for (std::size_t i = 0; i < names.count(); ++i)
+        children.push_back(QueuedDirectory{node, names[i], text_length,
+                                           depth, nullptr, false});
+      queue_.splice(before, children);
     } catch (const std::bad_alloc&) {
       return false;
     }
     return true;
+  }
+
+  // Drops what stands behind `directory` in the queue because it was
+  // queued from its listing: the deeper directories that follow it.
+  void drop_children(Queue::iterator directory) {
+    directory->children_queued = false;
+    auto first = std::next(directory);
+    auto last = first;
+    while (last != queue_.end() && last->depth > directory->depth) {
+      if (last->ahead) --reads_held_;
+      ++last;
+    }
+    queue_.erase(first, last);
+  }
+
+  // Starts reads of the next directories in walk order, as many as there
+  // is room for.
+  void start_reads() {
+    if (!reads_ || !reads_->wanted()) return;
+    std::size_t looked_at = 0;
+    for (auto at = queue_.begin(); at != queue_.end() &&
+                                   reads_held_ < reads_->most_reads() &&
+                                   looked_at < MOST_LOOKED_AT;
+         ++at, ++looked_at) {
+      if (at->ahead) continue;
+      if (!start_read(at)) return;
+    }
+  }
+
+  // False when there was no room to start it.
+  bool start_read(Queue::iterator directory) {
+    DirectoryCache::Reservation room = cache_.reserve();
+    if (!room) return false;
+    try {
+      Result<DirectoryCache::Pin> parent = cache_.pin(directory->parent);
+      if (!parent) return false;
+      auto request = std::make_shared<DirectoryRead>();
+      request->parent = std::move(*parent);
+      request->name = directory->name;
+      request->file_pattern = file_pattern_;
+      request->walked = &walked_;
+      request->room = std::move(room);
+      request->latency = &reads_->latency();
+      auto ahead = std::make_shared<AheadRead>();
+      ahead->request = request;
+      ahead->queued = directory;
+      started_.emplace(request.get(), ahead);
+      try {
+        reads_->queue().push(request);
+      } catch (const std::bad_alloc&) {
+        started_.erase(request.get());
+        throw;
+      }
+      directory->ahead = std::move(ahead);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    ++reads_held_;
+    return true;
+  }
+
+  // Takes in the reads that have ended: each keeps its directory in the
+  // cache and queues its subdirectories behind it. With `wait`, sleeps
+  // until one ends.
+  void collect_ended_reads(bool wait) {
+    if (!reads_) return;
+    while (std::shared_ptr<IoRequest> ended = reads_->queue().pop(wait)) {
+      wait = false;
+      auto request = std::static_pointer_cast<DirectoryRead>(ended);
+      request->parent = DirectoryCache::Pin();
+      auto found = started_.find(request.get());
+      std::shared_ptr<AheadRead> ahead = found->second.lock();
+      started_.erase(found);
+      // Dropped from the queue meanwhile: its directory closes.
+      if (!ahead) continue;
+      ahead->ended = true;
+      ahead->ended_at = Clock::now();
+      keep_directory(*ahead);
+    }
+  }
+
+  void keep_directory(AheadRead& ahead) {
+    DirectoryRead& request = *ahead.request;
+    if (!request.directory) return;
+    Queue::iterator queued = ahead.queued;
+    try {
+      ahead.node = cache_.keep(queued->parent, request.name,
+                               std::move(request.directory),
+                               std::move(request.room));
+    } catch (const std::bad_alloc&) {
+      return;
+    }
+    if (request.walked_before || !request.listing.files ||
+        !request.listing.directories)
+      return;
+    queued->children_queued = queue_children(
+        std::next(queued), ahead.node, *request.listing.directories,
+        queued->text_length(), queued->depth + 1);
   }
 
   // False for a directory this walk has met before. One that has no
@@ -268,12 +370,16 @@ class Walker {
   DirectoryCache& cache_;
   std::string_view file_pattern_;
   const FileVisitor& visitor_;
-  ReadAhead* ahead_;
+  DirectoryReads* reads_;
   // The text of the directory walked now; a file's text while it is visited.
   std::string path_;
   std::size_t subdirectory_length_ = 0;
   WalkedSet walked_;
-  std::vector<Level> levels_;
+  Queue queue_;
+  // Reads started and not yet taken by the walk, and the reads under way,
+  // by their requests.
+  std::size_t reads_held_ = 0;
+  std::unordered_map<const DirectoryRead*, std::weak_ptr<AheadRead>> started_;
 };
 
 }  // namespace
@@ -282,8 +388,8 @@ WalkResult walk_pattern(const PathStyle& style, DirectoryCache& cache,
                         const std::string& argument,
                         std::string_view file_pattern,
                         const FileVisitor& visitor, bool recursive,
-                        ReadAhead* ahead) {
-  Walker walker(style, cache, file_pattern, visitor, ahead);
+                        DirectoryReads* reads) {
+  Walker walker(style, cache, file_pattern, visitor, reads);
   return walker.run(argument, recursive);
 }
 

@@ -12,7 +12,7 @@
 #include "platform/platform.h"
 #include "walk/directory_cache.h"
 #include "walk/path.h"
-#include "walk/read_ahead.h"
+#include "walk/directory_reads.h"
 
 namespace ostrel {
 
@@ -48,13 +48,13 @@ using FileVisitor = std::function<void(const FoundFile& file)>;
 // directory at most once however many links lead to it. Every directory is
 // read once, through `cache`, so no depth of tree or length of text is
 // beyond it, and the walk holds the current path once and the names still
-// to walk at each level. With `ahead`, the next directories in walk order
-// are read ahead of it while that is wanted. Prints nothing. Exceptions
-// thrown by the visitor pass through.
+// to walk. With `reads`, the next directories in walk order are read
+// ahead of it while requests wait. Prints nothing. Exceptions thrown by the
+// visitor pass through.
 WalkResult walk_pattern(const PathStyle& style, DirectoryCache& cache,
                         const std::string& argument,
                         std::string_view file_pattern,
                         const FileVisitor& visitor, bool recursive,
-                        ReadAhead* ahead = nullptr);
+                        DirectoryReads* reads = nullptr);
 
 }  // namespace ostrel

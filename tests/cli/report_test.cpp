@@ -1,4 +1,5 @@
 #include "cli/report.h"
+#include "cli/session.h"
 
 #include <gtest/gtest.h>
 
@@ -77,27 +78,27 @@ INSTANTIATE_TEST_SUITE_P(
         SummaryCase{{{1, 1, 3000000000ull}, {3, 3, 3000000000ull}},
                     "2 6000000000 3000000000 2 2\n"}));
 
-// What the cache's directories, the queued files' directories, the open
-// files and the directories read ahead may hold together stays within what
-// the process may still open, with room for the process; with one
-// descriptor, everything goes by text.
+// What the probes' threads and the cache's directories hold together stays
+// within what the process may still open, with room for the process; with
+// one descriptor, everything goes by text.
 TEST(DescriptorBudget, SharesTheDescriptorsOut) {
   struct Row {
     std::size_t available;
     Prober::Shape probes;
     std::size_t directories;
-    unsigned read_ahead;
+    unsigned reads;
   };
   const Row rows[] = {
       {0, {0, 1, 0, 1}, 0, 0},
       {1, {0, 1, 0, 1}, 0, 0},
       {2, {0, 1, 0, 1}, 1, 0},
       {11, {0, 1, 0, 1}, 10, 0},
-      {12, {2, 2, 2, 2}, 2, 2},
-      {60, {14, 8, 14, 8}, 14, 14},
-      {1020, {32, 128, 254, 128}, 254, 32},
-      {SIZE_MAX, Prober::DEFAULT_SHAPE, DEFAULT_OPEN_DIRECTORIES,
-       MOST_READ_AHEAD},
+      {12, {2, 2, 2, 2}, 6, 2},
+      {60, {14, 8, 14, 8}, 42, 14},
+      {1020, {32, 128, 254, 128}, 762, 254},
+      {SIZE_MAX, PLENTIFUL_PROBES,
+       MOST_READS + PLENTIFUL_PROBES.slow_window + DEFAULT_OPEN_DIRECTORIES,
+       MOST_READS},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.available);
@@ -107,7 +108,12 @@ TEST(DescriptorBudget, SharesTheDescriptorsOut) {
     EXPECT_EQ(budget.probes.slow_threads, row.probes.slow_threads);
     EXPECT_EQ(budget.probes.slow_window, row.probes.slow_window);
     EXPECT_EQ(budget.directories, row.directories);
-    EXPECT_EQ(budget.read_ahead, row.read_ahead);
+    EXPECT_EQ(budget.reads, row.reads);
+    // Threads' files, directories and the process's own fit what is left.
+    if (row.available >= 12 && row.available != SIZE_MAX) {
+      EXPECT_LE(budget.probes.slow_threads + budget.directories + 4,
+                row.available);
+    }
   }
 }
 

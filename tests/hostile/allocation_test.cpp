@@ -167,7 +167,8 @@ TEST(AllocationPeak, DeepTreeOfLongNamesHoldsMemoryLinearInItsDepth) {
   peak_bytes = live_bytes;
   {
     DirectoryCache cache(disk_file_system(), DEFAULT_OPEN_DIRECTORIES, '/');
-    Prober prober(cache, {0, 64, 0, 64});
+    Latency latency;
+    Prober prober(cache, latency, {0, 64, 0, 64});
     run_argument(
         ArgumentRun{native_path_style(), cache, prober, print, options}, top);
   }

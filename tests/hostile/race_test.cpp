@@ -28,7 +28,8 @@ test::Bytes small_jpeg() {
 std::string walk_and_report(FileSystem& fs, const std::string& argument) {
   std::string out;
   DirectoryCache cache(fs, DEFAULT_OPEN_DIRECTORIES, '/');
-  Prober prober(cache);
+  Latency latency;
+  Prober prober(cache, latency, {4, 8, 4, 8});
   RunOptions options;
   options.recursive = true;
   run_argument(ArgumentRun{posix_path_style(), cache, prober,
