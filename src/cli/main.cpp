@@ -11,7 +11,8 @@ int run(int argc, const char* const* argv) {
   count -= consumed;
   args += consumed;
   if (count < 1) print_usage();
-  Session session(budget_descriptors(open_files_available()));
+  Session session(
+      budget_descriptors(raise_descriptor_limit(), address_space_limit()));
   for (int i = 0; i < count; ++i) process_argument(args[i], session);
   return 0;
 }

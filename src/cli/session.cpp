@@ -5,15 +5,40 @@
 
 namespace ostrel {
 
-DescriptorBudget budget_descriptors(std::size_t available) {
+namespace {
+
+// How many threads' stacks an eighth of the address space holds, with
+// room for what the system keeps beside each stack.
+std::size_t threads_within(std::size_t address_space) {
+  constexpr std::size_t PER_THREAD = WORKER_STACK_SIZE + (16 << 10);
+  return address_space / 8 / PER_THREAD;
+}
+
+}  // namespace
+
+DescriptorBudget budget_descriptors(std::size_t available,
+                                    std::size_t address_space) {
+  DescriptorBudget budget = share_descriptors(available);
+  std::size_t threads = threads_within(address_space);
+  // Three quarters for the probes, which are most of the requests.
+  auto probe_threads = static_cast<unsigned>(
+      std::min<std::size_t>(budget.probes.slow_threads, threads - threads / 4));
+  budget.probes.slow_threads = probe_threads;
+  budget.probes.threads = std::min(budget.probes.threads, probe_threads);
+  budget.read_threads = static_cast<unsigned>(
+      std::min<std::size_t>(budget.read_threads, threads / 4));
+  return budget;
+}
+
+DescriptorBudget share_descriptors(std::size_t available) {
   // A few for the process itself (the probe threads' handle on it).
   constexpr std::size_t RESERVED = 4;
   // Below this, one file at a time beside the directories.
   constexpr std::size_t SCARCE = 12;
   constexpr Prober::Shape ONE_AT_A_TIME{0, 1, 0, 1};
-  if (available <= 1) return DescriptorBudget{ONE_AT_A_TIME, 0, 0};
+  if (available <= 1) return DescriptorBudget{ONE_AT_A_TIME, 0, 0, 0};
   if (available < SCARCE)
-    return DescriptorBudget{ONE_AT_A_TIME, available - 1, 0};
+    return DescriptorBudget{ONE_AT_A_TIME, available - 1, 0, 0};
   // A quarter for the probes' threads and three for the directories: those
   // of the walk, of the files queued (up to the slow window of them) and
   // those read ahead.
@@ -29,6 +54,7 @@ DescriptorBudget budget_descriptors(std::size_t available) {
       std::min(3 * share, MOST_READS + PLENTIFUL_PROBES.slow_window +
                               DEFAULT_OPEN_DIRECTORIES);
   budget.reads = static_cast<unsigned>(within(MOST_READS));
+  budget.read_threads = MOST_READ_THREADS;
   return budget;
 }
 
@@ -36,7 +62,7 @@ Session::Session(const DescriptorBudget& budget)
     : cache(disk_file_system(), budget.directories,
             native_path_style().separator()),
       prober(cache, latency, budget.probes),
-      reads(latency, budget.reads, MOST_READ_THREADS) {}
+      reads(latency, budget.reads, budget.read_threads) {}
 
 void process_argument(const std::string& argument, Session& session) {
   run_argument(ArgumentRun{native_path_style(), session.cache, session.prober,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "cli/prober.h"
@@ -17,15 +18,22 @@ namespace ostrel {
 // prober's threads, each with one file open at a time; the directory
 // cache, which holds every directory open anywhere (the walk's, those of
 // files queued for probing, those read ahead) and hands out room to read
-// ahead in; and how many directories may be read ahead at once. A low
-// limit slows a run but loses nothing: with few, files are probed one at a
-// time beside the directories; with one, everything is opened by its text.
+// ahead in; and how many directories may be read ahead at once, by how
+// many threads. A low limit slows a run but loses nothing: with few, files
+// are probed one at a time beside the directories; with one, everything is
+// opened by its text. Where address space is limited, the threads' stacks
+// take an eighth of it at most, so that the listings and the probes never
+// want for it.
 struct DescriptorBudget {
   Prober::Shape probes;
   std::size_t directories = 0;
   unsigned reads = 0;
+  unsigned read_threads = 0;
 };
-DescriptorBudget budget_descriptors(std::size_t available);
+DescriptorBudget budget_descriptors(std::size_t available,
+                                    std::size_t address_space = SIZE_MAX);
+// The same without a limit on address space.
+DescriptorBudget share_descriptors(std::size_t available);
 
 // Probes in flight where descriptors are plenty: enough to keep a disk's
 // queue busy when the cache is cold, with only as many threads awake as

@@ -229,6 +229,10 @@ inline constexpr std::size_t WINDOWS_PATH_BUFFER_SIZE = 260;
 // two separators, a server, one separator, a share, at most one separator.
 bool is_unc_share_root(std::string_view full_path);
 
+// The stack of the pools' threads: their jobs keep their data on the heap,
+// so a small one lets hundreds of threads wait at little cost.
+inline constexpr std::size_t WORKER_STACK_SIZE = 128 << 10;
+
 // A thread of its own with a stack of `stack_size` bytes (rounded up to what
 // the platform allows), joined when it goes. Throws std::system_error when
 // the thread cannot be started.
@@ -249,9 +253,14 @@ class Thread {
 // The real file system of this platform.
 FileSystem& disk_file_system();
 
-// How many more files the process may open, directories included, after
-// raising its own limit as far as the system lets it.
-std::size_t open_files_available();
+// Raises the process's limit on open files as far as a walk could use
+// (65,536, or the hard limit where that is lower), and returns how many
+// more files it may open, directories included, beside those open already.
+std::size_t raise_descriptor_limit();
+
+// The most address space the process may map (`ulimit -v`), in bytes;
+// SIZE_MAX where it is not limited.
+std::size_t address_space_limit();
 
 // The ANSI code page in force, as the platform describes it: its number and,
 // for a multibyte code page, the lead-byte ranges it reports. On POSIX there

@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #ifdef __linux__
 #include <sched.h>
 #include <sys/prctl.h>
@@ -178,16 +181,24 @@ void look_up_one(int dir, std::string_view name, EntrySink& sink) {
 }
 
 #if defined(__linux__) && defined(__GLIBC__)
+// What one getdents64 call fills; on the heap, since a thread's stack may
+// be small (`ulimit -s`).
+constexpr std::size_t ENTRY_BUFFER_SIZE = 32 * 1024;
+
 // Calls `each(name, type)` for every entry of an open directory, read
-// straight from its descriptor, which is read only this once.
+// straight from its descriptor, which is read only this once. May throw
+// std::bad_alloc.
 template <typename Each>
 void for_each_entry(int dir, Each&& each) {
-  alignas(dirent64) char buffer[32 * 1024];
+  struct alignas(dirent64) Buffer {
+    char bytes[ENTRY_BUFFER_SIZE];
+  };
+  auto buffer = std::make_unique_for_overwrite<Buffer>();
   for (;;) {
-    ssize_t got = ::getdents64(dir, buffer, sizeof buffer);
+    ssize_t got = ::getdents64(dir, buffer->bytes, sizeof buffer->bytes);
     if (got <= 0) return;
     for (ssize_t at = 0; at < got;) {
-      const auto* ent = reinterpret_cast<const dirent64*>(buffer + at);
+      const auto* ent = reinterpret_cast<const dirent64*>(buffer->bytes + at);
       each(ent->d_name, ent->d_type);
       at += ent->d_reclen;
     }
@@ -427,15 +438,26 @@ class PosixFileSystem final : public FileSystem {
 #endif
 };
 
-// Descriptors already open when the run starts (standard streams, whatever
-// the parent left open), counted where counting is cheap: below the limit,
-// and among the first thousand or so.
-std::size_t descriptors_open(std::size_t limit) {
-  constexpr std::size_t COUNTED = 1024;
-  std::size_t open = 0;
-  for (std::size_t fd = 0; fd < std::min(limit, COUNTED); ++fd)
-    if (::fcntl(static_cast<int>(fd), F_GETFD) != -1) ++open;
-  return open;
+// Descriptors already open (the standard streams, whatever the parent left
+// open), counted from the kernel's list of them; where there is none to
+// read, the standard three.
+std::size_t descriptors_open() {
+  constexpr std::size_t STANDARD_STREAMS = 3;
+  for (const char* list : {"/proc/self/fd", "/dev/fd"}) {
+    Descriptor listing(::open(list, DIRECTORY_FLAGS));
+    if (listing.get() < 0) continue;
+    std::size_t open = 0;
+    try {
+      for_each_entry(listing.get(), [&](const char* name, unsigned char) {
+        if (name[0] != '.') ++open;
+      });
+    } catch (const std::bad_alloc&) {
+      return STANDARD_STREAMS;
+    }
+    // The listing's own descriptor was among them.
+    return open > 0 ? open - 1 : STANDARD_STREAMS;
+  }
+  return STANDARD_STREAMS;
 }
 
 void* run_thread_body(void* body) {
@@ -478,18 +500,29 @@ FileSystem& disk_file_system() {
   return file_system;
 }
 
-std::size_t open_files_available() {
+std::size_t raise_descriptor_limit() {
+  // As many as a walk could use, and no more: a larger table costs the
+  // kernel memory and every thread that copies it.
+  constexpr rlim_t MOST_USEFUL = 64 << 10;
   struct rlimit limit;
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return SIZE_MAX;
-  // The soft limit is the process's own to raise, as far as the hard one.
-  if (limit.rlim_cur != limit.rlim_max) {
+  rlim_t wanted = std::min(MOST_USEFUL, limit.rlim_max);
+  if (limit.rlim_cur < wanted) {
     struct rlimit raised = limit;
-    raised.rlim_cur = limit.rlim_max;
+    raised.rlim_cur = wanted;
     if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
   }
   if (limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
   auto most = static_cast<std::size_t>(limit.rlim_cur);
-  return most - std::min(most, descriptors_open(most));
+  return most - std::min(most, descriptors_open());
+}
+
+std::size_t address_space_limit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+    return SIZE_MAX;
+  return static_cast<std::size_t>(
+      std::min<rlim_t>(limit.rlim_cur, static_cast<rlim_t>(SIZE_MAX)));
 }
 
 CodePageInfo ansi_code_page() { return {}; }
@@ -505,6 +538,12 @@ void flush_output() { std::fflush(stdout); }
 void prepare_process() {
   // A reader that goes away (`ostrel -r big | head`) ends the run at once.
   ::signal(SIGPIPE, SIG_DFL);
+#ifdef M_ARENA_MAX
+  // One heap for every thread: glibc would give each thread that waits on
+  // a share an arena of its own, reserving 64 MiB of address space apiece,
+  // which a limit on address space (`ulimit -v`) soon runs out of.
+  ::mallopt(M_ARENA_MAX, 1);
+#endif
   static char buffer[1 << 16];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
 }

@@ -233,7 +233,10 @@ FileSystem& disk_file_system() {
 
 // Handles are no scarce resource on Windows, and directories are held by
 // their texts.
-std::size_t open_files_available() { return SIZE_MAX; }
+std::size_t raise_descriptor_limit() { return SIZE_MAX; }
+
+// A 32-bit process's 2 GiB hold any number of threads the walk starts.
+std::size_t address_space_limit() { return SIZE_MAX; }
 
 CodePageInfo ansi_code_page() {
   static const CodePageInfo code_page = read_ansi_code_page();

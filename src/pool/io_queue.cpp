@@ -44,7 +44,7 @@ void IoQueue::start_thread_if_wanted() {
   if (threads_.size() < wanted) {
     try {
       threads_.reserve(most_threads_);
-      threads_.emplace_back([this] { work(); }, STACK_SIZE);
+      threads_.emplace_back([this] { work(); }, WORKER_STACK_SIZE);
     } catch (const std::exception&) {
       // No thread to be had: those there are take the requests in turn.
       most_threads_ = static_cast<unsigned>(threads_.size());

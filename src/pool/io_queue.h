@@ -70,7 +70,6 @@ class IoQueue {
 
   // While requests wait, one thread for every span of their time.
   static constexpr std::chrono::microseconds SPAN_PER_THREAD{20};
-  static constexpr std::size_t STACK_SIZE = 128 << 10;
 
   Latency& latency_;
   unsigned most_threads_;

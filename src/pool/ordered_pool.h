@@ -168,9 +168,6 @@ class OrderedPool {
   // Jobs in flight per thread while jobs wait: the threads stay busy while
   // the oldest job, which holds up the handing over, is still under way.
   static constexpr std::uint64_t WINDOW_PER_THREAD = 2;
-  // A thread's stack: jobs keep their data on the heap, so a small one
-  // lets hundreds of threads wait at little cost.
-  static constexpr std::size_t STACK_SIZE = 128 << 10;
   // One job in four is timed: a cold disk is told within a few dozen jobs
   // for a quarter of the clock reads.
   static constexpr std::uint64_t TIMED_EVERY = 4;
@@ -423,7 +420,7 @@ template <typename Runner>
 void OrderedPool<Runner>::start_thread() {
   try {
     threads_.reserve(most_threads_);
-    threads_.emplace_back([this] { work(); }, STACK_SIZE);
+    threads_.emplace_back([this] { work(); }, WORKER_STACK_SIZE);
   } catch (const std::exception&) {
     // No more threads (no memory for one, say): the run goes on with those
     // it has, and the queuing thread runs what they leave.

@@ -80,35 +80,46 @@ INSTANTIATE_TEST_SUITE_P(
 
 // What the probes' threads and the cache's directories hold together stays
 // within what the process may still open, with room for the process; with
-// one descriptor, everything goes by text.
+// one descriptor, everything goes by text. Where address space is limited,
+// the threads' stacks take an eighth of it at most.
 TEST(DescriptorBudget, SharesTheDescriptorsOut) {
   struct Row {
     std::size_t available;
+    std::size_t address_space;
     Prober::Shape probes;
     std::size_t directories;
     unsigned reads;
+    unsigned read_threads;
   };
+  constexpr std::size_t ANY = SIZE_MAX;
   const Row rows[] = {
-      {0, {0, 1, 0, 1}, 0, 0},
-      {1, {0, 1, 0, 1}, 0, 0},
-      {2, {0, 1, 0, 1}, 1, 0},
-      {11, {0, 1, 0, 1}, 10, 0},
-      {12, {2, 2, 2, 2}, 6, 2},
-      {60, {14, 8, 14, 8}, 42, 14},
-      {1020, {32, 128, 254, 128}, 762, 254},
-      {SIZE_MAX, PLENTIFUL_PROBES,
+      {0, ANY, {0, 1, 0, 1}, 0, 0, 0},
+      {1, ANY, {0, 1, 0, 1}, 0, 0, 0},
+      {2, ANY, {0, 1, 0, 1}, 1, 0, 0},
+      {11, ANY, {0, 1, 0, 1}, 10, 0, 0},
+      {12, ANY, {2, 2, 2, 2}, 6, 2, MOST_READ_THREADS},
+      {60, ANY, {14, 8, 14, 8}, 42, 14, MOST_READ_THREADS},
+      {1020, ANY, {32, 128, 254, 128}, 762, 254, MOST_READ_THREADS},
+      {ANY, ANY, PLENTIFUL_PROBES,
        MOST_READS + PLENTIFUL_PROBES.slow_window + DEFAULT_OPEN_DIRECTORIES,
-       MOST_READS},
+       MOST_READS, MOST_READ_THREADS},
+      // `ulimit -v 60000`: 50 threads' stacks in an eighth.
+      {ANY, 60'000'000, {32, 256, 38, 512}, 1024, MOST_READS, 12},
+      // `ulimit -v 8000`: 6 threads.
+      {ANY, 8'000'000, {5, 256, 5, 512}, 1024, MOST_READS, 1},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.available);
-    DescriptorBudget budget = budget_descriptors(row.available);
+    SCOPED_TRACE(std::to_string(row.available) + " descriptors, " +
+                 std::to_string(row.address_space) + " bytes");
+    DescriptorBudget budget =
+        budget_descriptors(row.available, row.address_space);
     EXPECT_EQ(budget.probes.threads, row.probes.threads);
     EXPECT_EQ(budget.probes.window, row.probes.window);
     EXPECT_EQ(budget.probes.slow_threads, row.probes.slow_threads);
     EXPECT_EQ(budget.probes.slow_window, row.probes.slow_window);
     EXPECT_EQ(budget.directories, row.directories);
     EXPECT_EQ(budget.reads, row.reads);
+    EXPECT_EQ(budget.read_threads, row.read_threads);
     // Threads' files, directories and the process's own fit what is left.
     if (row.available >= 12 && row.available != SIZE_MAX) {
       EXPECT_LE(budget.probes.slow_threads + budget.directories + 4,
