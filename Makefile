@@ -9,6 +9,8 @@ FUZZ_TIME ?= 60
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 DELAYS ?= 1000 5000
+BANDWIDTHS ?=
+TREES ?= d10 d100 ymd random camera
 # The make that CMake's build runs is ours too: no "Entering directory".
 MAKEFLAGS += --no-print-directory
 
@@ -68,13 +70,15 @@ bench-peers: configure ## time the same job with other tools, where installed
 	bench/peers --build $(BUILD)
 
 # Timings on an imitated network share: the trees mirrored through a FUSE
-# file system that answers each request after DELAYS microseconds. Root
+# file system that answers each request after DELAYS microseconds, with
+# file data over a link of each of BANDWIDTHS Mbit/s (none: no cap). Root
 # only; needs libfuse3. Never part of `make test` or CI.
 bench-share: ## time ostrel on an imitated network share (root, FUSE)
 	@scripts/install-deps fuse3 libfuse3-dev pkg-config
 	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS) --target ostrel gen_tree floor reader64 share_fs
 	bench/share --build $(BUILD) $(foreach d,$(DELAYS),--delay-us $(d)) \
+	  $(foreach b,$(BANDWIDTHS),--bandwidth-mbit $(b)) --trees "$(TREES)" \
 	  --markdown $(BUILD)/share.md
 
 package: deps ## a .deb and a .tar.gz from a Release build without the tests

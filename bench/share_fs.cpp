@@ -2,7 +2,8 @@
 // after a fixed delay, to imitate a network share whose every request is a
 // round trip:
 //
-//   share_fs [--delay-us N] [--stats FILE] [--max-threads N] SOURCE MOUNTPOINT
+//   share_fs [--delay-us N] [--bandwidth-mbit M] [--stats FILE]
+//            [--max-threads N] SOURCE MOUNTPOINT
 //
 // Lookups, status queries, opendir, readdir, releasedir, open, read and
 // release are each answered N microseconds after a thread took the request,
@@ -11,6 +12,12 @@
 // any number of requests can wait at once, and each costs the processor as
 // little as FUSE allows (a thread put to sleep and woken for every request
 // cost a quarter more on a virtual machine).
+//
+// With --bandwidth-mbit the file data of read answers also crosses one link
+// of M Mbit/s: an answer that is due starts on the link once the answers
+// before it have crossed, and is sent when its bytes have, as one network
+// cable would carry them. The other answers (attributes, a page of a
+// listing) are small beside a photo's header and pass at once.
 //
 // The kernel caches nothing a share with caching off would not: names and
 // attributes expire at once (entry, attribute and negative timeouts of 0),
@@ -26,7 +33,11 @@
 // Runs in the foreground until unmounted (umount MOUNTPOINT) or sent SIGINT
 // or SIGTERM. SIGUSR1 writes the counters since the previous SIGUSR1 (or
 // the mount) to FILE and starts a new interval; the end of the run writes
-// them once more. Needs root (or fusermount3) and /dev/fuse.
+// them once more: per kind of request the number taken, the most in flight
+// at once and the time-integral of the number in flight (request-seconds,
+// "busy"; divided by a span of time it is the mean number in flight then),
+// and the bytes of file data served. Needs root (or fusermount3) and
+// /dev/fuse.
 #define FUSE_USE_VERSION 312
 
 #include <dirent.h>
@@ -42,6 +53,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -74,23 +86,38 @@ constexpr const char* KIND_NAMES[KINDS] = {
     "lookup", "getattr", "opendir", "readdir", "releasedir", "open", "read",
     "release"};
 
-// Requests of one kind: in flight now, the most at once and the number
-// taken in this interval.
+// Requests of one kind: in flight now, the most at once, the number taken
+// in this interval and the time-integral of the number in flight. Times are
+// nanoseconds since share_fs started.
 struct Counter {
   std::atomic<long> current{0};
   std::atomic<long> peak{0};
   std::atomic<long> total{0};
+  // The sum of this interval's leave times less the sum of its enter times:
+  // each request adds the time it spent in flight, once it has left.
+  std::atomic<long long> busy_ns{0};
 
-  void enter() {
+  void enter(long long now_ns) {
     long now = ++current;
     ++total;
+    busy_ns -= now_ns;
     for (long seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
     }
   }
-  void leave() { --current; }
-  void restart() {
+  void leave(long long now_ns) {
+    --current;
+    busy_ns += now_ns;
+  }
+  // Ends the interval at `now_ns` and returns its time-integral in
+  // request-seconds: the requests still in flight count up to now, and from
+  // now in the next interval. Requests that come and go meanwhile may fall
+  // in either; the benchmark ends intervals while nothing is in flight.
+  double restart(long long now_ns) {
+    long long in_flight = current.load();
+    long long busy = busy_ns.exchange(-in_flight * now_ns) + in_flight * now_ns;
     total = 0;
-    peak = current.load();
+    peak = in_flight;
+    return static_cast<double>(busy) / 1e9;
   }
 };
 
@@ -138,10 +165,25 @@ using Clock = std::chrono::steady_clock;
 // that take requests go straight back to the kernel for the next one.
 class Replies {
  public:
-  void push(Clock::time_point due, std::function<void()> send) {
+  // Answers with file data cross a link of this many nanoseconds a byte
+  // (0: no link), one after another.
+  explicit Replies(double ns_per_byte) : ns_per_byte_(ns_per_byte) {}
+
+  // Queues `send` for `due`, or for later when `link_bytes` must first
+  // cross the link behind the answers already on it.
+  void push(Clock::time_point due, std::size_t link_bytes,
+            std::function<void()> send) {
     std::lock_guard<std::mutex> lock(mutex_);
-    queue_.emplace_back(due, std::move(send));
-    if (queue_.size() == 1) wake_.notify_one();
+    if (link_bytes > 0 && ns_per_byte_ > 0) {
+      link_free_ = std::max(due, link_free_) +
+                   std::chrono::duration_cast<Clock::duration>(
+                       std::chrono::duration<double, std::nano>(
+                           ns_per_byte_ * static_cast<double>(link_bytes)));
+      due = link_free_;
+    }
+    queue_.push_back({due, next_++, std::move(send)});
+    std::push_heap(queue_.begin(), queue_.end(), later);
+    if (queue_.front().order == next_ - 1) wake_.notify_one();
   }
 
   // The sending thread: runs until stop() and an empty queue.
@@ -151,12 +193,15 @@ class Replies {
     while (!(queue_.empty() && stopping_)) {
       if (queue_.empty()) {
         wake_.wait(lock);
-      } else if (Clock::now() < queue_.front().first) {
-        wake_.wait_until(lock, queue_.front().first);
+      } else if (Clock::now() < queue_.front().due) {
+        wake_.wait_until(lock, queue_.front().due);
       } else {
         for (Clock::time_point now = Clock::now();
-             !queue_.empty() && queue_.front().first <= now; queue_.pop_front())
-          ready.push_back(std::move(queue_.front().second));
+             !queue_.empty() && queue_.front().due <= now;) {
+          std::pop_heap(queue_.begin(), queue_.end(), later);
+          ready.push_back(std::move(queue_.back().send));
+          queue_.pop_back();
+        }
         lock.unlock();
         for (std::function<void()>& send : ready) send();
         ready.clear();
@@ -172,24 +217,49 @@ class Replies {
   }
 
  private:
+  struct Answer {
+    Clock::time_point due;
+    std::uint64_t order;  // answers due at once go in the order queued
+    std::function<void()> send;
+  };
+  // The heap's order: the earliest due answer on top.
+  static bool later(const Answer& a, const Answer& b) {
+    return a.due != b.due ? a.due > b.due : a.order > b.order;
+  }
+
   std::mutex mutex_;
   std::condition_variable wake_;
-  // Every request waits the same delay, so the order taken is the order due.
-  std::deque<std::pair<Clock::time_point, std::function<void()>>> queue_;
+  // A heap: answers that crossed the link fall due after later requests'.
+  std::vector<Answer> queue_;
+  std::uint64_t next_ = 0;
+  const double ns_per_byte_;
+  Clock::time_point link_free_{};  // when the link has carried all queued
   bool stopping_ = false;
 };
 
 struct Share {
+  explicit Share(double bandwidth_mbit)
+      : bandwidth_mbit(bandwidth_mbit),
+        replies(bandwidth_mbit > 0 ? 8e3 / bandwidth_mbit : 0) {}
+
+  long long since_start_ns(Clock::time_point t) const {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(t - start_time)
+        .count();
+  }
+
   int source = -1;  // the mirrored folder, O_PATH
   Clock::duration delay{};
+  double bandwidth_mbit;  // 0: no link
   std::string stats_path;
   Nodes nodes;
   Replies replies;
+  const Clock::time_point start_time = Clock::now();
   Counter all;
   // All but the releases, which the kernel sends without making the
   // program wait: the requests a program waits for.
   Counter waited;
   Counter kinds[KINDS];
+  std::atomic<long long> read_bytes{0};  // file data in read answers
   Clock::time_point interval_start;
   double cpu_at_start = 0;  // the process's processor seconds then
   long interval = 0;
@@ -200,27 +270,33 @@ Share& share_of(fuse_req_t req) {
 }
 
 // One request, counted in flight from when a thread takes it until its
-// answer is sent, the delay after it was taken.
+// answer is sent, the delay after it was taken (or later, behind the link).
 class Request {
  public:
   Request(fuse_req_t req, Kind kind)
-      : req_(req), share_(share_of(req)), kind_(kind),
-        due_(Clock::now() + share_.delay) {
+      : req_(req), share_(share_of(req)), kind_(kind) {
+    Clock::time_point taken = Clock::now();
+    due_ = taken + share_.delay;
     for (Counter* c : counters())
-      if (c) c->enter();
+      if (c) c->enter(share_.since_start_ns(taken));
   }
 
   Share& share() { return share_; }
 
-  // Sends the answer that `send` makes, once due. Call once.
-  void reply(std::function<void(fuse_req_t)> send) {
-    auto answer = [send = std::move(send), req = req_, left = counters()] {
+  // Sends the answer that `send` makes, once due; `data` bytes of file data
+  // in it cross the link first. Call once.
+  void reply(std::function<void(fuse_req_t)> send, std::size_t data = 0) {
+    auto answer = [send = std::move(send), req = req_, left = counters(),
+                   &share = share_, data] {
       send(req);
+      share.read_bytes += static_cast<long long>(data);
+      long long now = share.since_start_ns(Clock::now());
       for (Counter* c : left)
-        if (c) c->leave();
+        if (c) c->leave(now);
     };
-    if (share_.delay == Clock::duration::zero()) return answer();
-    share_.replies.push(due_, std::move(answer));
+    bool on_link = data > 0 && share_.bandwidth_mbit > 0;
+    if (share_.delay == Clock::duration::zero() && !on_link) return answer();
+    share_.replies.push(due_, data, std::move(answer));
   }
 
   // An error, or with 0 the plain success of a release.
@@ -239,7 +315,7 @@ class Request {
   fuse_req_t req_;
   Share& share_;
   Kind kind_;
-  Clock::time_point due_;
+  Clock::time_point due_{};
 };
 
 std::string child_path(const Node& parent, const char* name) {
@@ -372,9 +448,12 @@ void do_read(fuse_req_t req, fuse_ino_t, std::size_t size, off_t offset,
   ssize_t got = pread(static_cast<int>(fi->fh), buffer.data(), size, offset);
   if (got < 0) return request.reply_err(errno);
   buffer.resize(static_cast<std::size_t>(got));
-  request.reply([buffer = std::move(buffer)](fuse_req_t r) {
-    fuse_reply_buf(r, buffer.data(), buffer.size());
-  });
+  std::size_t data = buffer.size();
+  request.reply(
+      [buffer = std::move(buffer)](fuse_req_t r) {
+        fuse_reply_buf(r, buffer.data(), buffer.size());
+      },
+      data);
 }
 
 void do_release(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
@@ -453,23 +532,28 @@ void write_stats(Share& share) {
   if (!out) return std::perror(part.c_str());
   double cpu = process_cpu_seconds();
   Clock::time_point now = Clock::now();
+  double seconds =
+      std::chrono::duration<double>(now - share.interval_start).count();
   std::fprintf(
       out, "interval %ld\nseconds %.3f\ncpu_seconds %.3f\ndelay_us %lld\n"
-      "threads %ld\n", share.interval,
-      std::chrono::duration<double>(now - share.interval_start).count(),
+      "bandwidth_mbit %g\nthreads %ld\n", share.interval, seconds,
       cpu - share.cpu_at_start,
       static_cast<long long>(
           std::chrono::duration_cast<std::chrono::microseconds>(share.delay)
               .count()),
-      process_threads());
-  auto line = [out](const char* name, Counter& c) {
-    std::fprintf(out, "%s total %ld peak %ld current %ld\n", name,
-                 c.total.load(), c.peak.load(), c.current.load());
-    c.restart();
+      share.bandwidth_mbit, process_threads());
+  long long now_ns = share.since_start_ns(now);
+  auto line = [out, now_ns, seconds](const char* name, Counter& c) {
+    long total = c.total, peak = c.peak, current = c.current;
+    double busy = c.restart(now_ns);
+    std::fprintf(out, "%s total %ld peak %ld current %ld busy %.6f mean %.3f\n",
+                 name, total, peak, current, busy,
+                 seconds > 0 ? busy / seconds : 0.0);
   };
   line("all", share.all);
   line("waited", share.waited);
   for (int k = 0; k < KINDS; ++k) line(KIND_NAMES[k], share.kinds[k]);
+  std::fprintf(out, "read_bytes total %lld\n", share.read_bytes.exchange(0));
   std::fclose(out);
   std::rename(part.c_str(), share.stats_path.c_str());
   share.interval_start = now;
@@ -492,6 +576,7 @@ void stats_thread(Share& share, const std::atomic<bool>& stopping) {
 
 struct Options {
   long delay_us = 0;
+  double bandwidth_mbit = 0;
   unsigned max_threads = DEFAULT_MAX_THREADS;
   std::string stats_path;
   const char* source = nullptr;
@@ -504,6 +589,8 @@ bool parse(int argc, char** argv, Options& options) {
     bool has_value = i + 1 < argc;
     if (arg == "--delay-us" && has_value) {
       options.delay_us = std::strtol(argv[++i], nullptr, 10);
+    } else if (arg == "--bandwidth-mbit" && has_value) {
+      options.bandwidth_mbit = std::strtod(argv[++i], nullptr);
     } else if (arg == "--max-threads" && has_value) {
       options.max_threads = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
     } else if (arg == "--stats" && has_value) {
@@ -516,7 +603,8 @@ bool parse(int argc, char** argv, Options& options) {
       return false;
     }
   }
-  return options.mountpoint && options.delay_us >= 0 && options.max_threads > 0;
+  return options.mountpoint && options.delay_us >= 0 &&
+         options.bandwidth_mbit >= 0 && options.max_threads > 0;
 }
 
 // Mounts, serves until unmounted or signalled, unmounts. Returns the exit
@@ -557,11 +645,11 @@ int main(int argc, char** argv) {
   Options options;
   if (!parse(argc, argv, options)) {
     std::fprintf(stderr,
-                 "usage: share_fs [--delay-us N] [--stats FILE] "
-                 "[--max-threads N] SOURCE MOUNTPOINT\n");
+                 "usage: share_fs [--delay-us N] [--bandwidth-mbit M] "
+                 "[--stats FILE] [--max-threads N] SOURCE MOUNTPOINT\n");
     return 2;
   }
-  Share share;
+  Share share(options.bandwidth_mbit);
   share.delay = std::chrono::microseconds(options.delay_us);
   share.stats_path = options.stats_path;
   share.source = open(options.source, O_PATH | O_DIRECTORY | O_CLOEXEC);

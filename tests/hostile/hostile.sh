@@ -4,14 +4,21 @@
 # standard output, the exit status 0 and an empty standard error. A timeout
 # guards every run against a hang; it is no timing.
 # Usage: hostile.sh OSTREL HOSTILE_TOOL GROUP
-#   groups: links special names sizes permissions writes depth limits
-# Exit status 77: the group could not run here (skipped).
+#   groups: links special names sizes permissions writes depth limits share
+# Exit status 77: the group could not run here (skipped). The group share
+# mounts its trees through the benchmarks' share_fs, named by the
+# environment variable OSTREL_SHARE_FS.
 set -uo pipefail
 
 ostrel_build=$(realpath "$1") tool=$(realpath "$2") group=$3
 root=$(mktemp -d)
 other=$(mktemp -d)  # a second temporary folder, outside every walked tree
+share_mount='' share_daemon=''  # the share group's mount, if any
 cleanup() {
+  if [ -n "$share_mount" ]; then
+    umount "$share_mount" 2>/dev/null || umount -l "$share_mount" 2>/dev/null
+  fi
+  [ -z "$share_daemon" ] || { kill "$share_daemon" 2>/dev/null; wait "$share_daemon" 2>/dev/null; }
   chmod -R u+rwx "$root" 2>/dev/null
   "$tool" remove "$root" 2>/dev/null || rm -rf "$root"
   rm -rf "$other"
@@ -402,8 +409,74 @@ group_limits() {
   rm -rf spread many  # shallow and wide: faster so than one at a time
 }
 
+# Trees on an imitated network share at 1 ms a request (share_fs), walked
+# under an address-space limit: a run on a share prints what it prints on
+# the local disk, however many threads the latency calls for.
+group_share() {
+  local share_fs=${OSTREL_SHARE_FS:+$(realpath "$OSTREL_SHARE_FS")}
+  if [ -n "${OSTREL_SANITIZED:-}" ]; then
+    echo "share: skipped: a sanitizer's runtime needs address space of its own"
+    exit 77
+  elif [ -z "$share_fs" ] || [ ! -x "$share_fs" ]; then
+    echo "share: skipped: share_fs is not built (it needs libfuse3-dev and pkg-config)"
+    exit 77
+  elif [ "$(id -u)" -ne 0 ] || [ ! -c /dev/fuse ] || ! command -v mountpoint >/dev/null; then
+    echo "share: skipped: mounting the imitated share needs root, /dev/fuse and mountpoint"
+    exit 77
+  fi
+  new_tree share
+  mkdir -p local/flat mnt
+  jpg a.jpg
+  local size
+  size=$(stat -c %s a.jpg)
+  # 2,000 files in one directory; 300 files above 258 directories, six to
+  # a level and three levels deep, each holding five: the probes of the
+  # first files are in flight while the directories below are read.
+  seq -f 'local/flat/f%04g.jpg' 0 1999 >"$root/names"
+  seq -f 'local/tree/f%03g.jpg' 0 299 >>"$root/names"
+  mkdir -p local/tree/d0{0..5}/d0{0..5}/d0{0..5}
+  find local/tree -mindepth 1 -type d |
+    awk '{ for (i = 0; i < 5; i++) print $0 "/f" i ".jpg" }' >>"$root/names"
+  xargs -n 500 -a "$root/names" sh -c 'tee "$@" <a.jpg >/dev/null' - || exit 1
+  seq -f 'flat/f%04g.jpg 64 48' 0 1999 >"$root/flat.expected"
+  echo "2000 $((2000 * size)) $size 64 48" >>"$root/flat.expected"
+  awk -v size="$size" 'function walk(dir, depth,   i) {
+      for (i = 0; i < 5; i++) print dir "/f" i ".jpg 64 48"
+      if (depth < 3) for (i = 0; i < 6; i++) walk(dir "/d0" i, depth + 1)
+    }
+    BEGIN {
+      for (i = 0; i < 300; i++) printf "tree/f%03d.jpg 64 48\n", i
+      for (i = 0; i < 6; i++) walk("tree/d0" i, 1)
+      print 1590, 1590 * size, size, 64, 48
+    }' >"$root/tree.expected"
+
+  # The daemon ends itself, unmounting, should this script be killed.
+  timeout 900 "$share_fs" --delay-us 1000 "$tree/local" "$tree/mnt" \
+    2>"$root/share_fs.log" &
+  share_daemon=$! share_mount=$tree/mnt
+  local tries
+  for tries in $(seq 100); do
+    mountpoint -q mnt || ! kill -0 $share_daemon 2>/dev/null && break
+    sleep 0.1
+  done
+  if ! mountpoint -q mnt; then
+    echo "share: skipped: share_fs could not mount here: $(head -n 1 "$root/share_fs.log")"
+    exit 77
+  fi
+  cd mnt || exit 1
+  runner=(bash -c "ulimit -v 300000 && exec \"\$@\"" -)
+  row_file "2,000 files in one directory on a share at 1 ms, in 300 MB" \
+      "$root/flat.expected" -s flat
+  runner=(bash -c "ulimit -v 60000 && exec \"\$@\"" -)
+  row_file "1,590 files in 259 directories on a share at 1 ms, in 60 MB" \
+      "$root/tree.expected" -r -s tree
+  runner=()
+  cd "$tree" && umount mnt && wait $share_daemon
+  share_mount='' share_daemon=''
+}
+
 case $group in
-  links|special|names|sizes|permissions|writes|depth|limits) "group_$group" ;;
+  links|special|names|sizes|permissions|writes|depth|limits|share) "group_$group" ;;
   *) echo "unknown group: $group" >&2; exit 2 ;;
 esac
 echo "$group: $rows rows, $failures failed"
