@@ -22,13 +22,12 @@ ProbeRunner::Worker ProbeRunner::make_worker() {
 }
 
 // Where requests wait, the bytes the probe will read are asked for as it
-// opens the file: the start, and where earlier files had their frame
-// header.
+// opens the file: the first page, and where earlier files steadily had
+// their frame header.
 ReadPlan ProbeRunner::plan_for(const Job& job) const {
   ReadPlan plan;
   plan.ask_first = latency_.is_slow();
-  if (plan.ask_first && job.hint)
-    plan.expected_frame = job.hint->offset.load(std::memory_order_relaxed);
+  if (plan.ask_first && job.hint) job.hint->plan(plan);
   return plan;
 }
 
@@ -38,8 +37,8 @@ void ProbeRunner::probe(Job& job, FileResult opened, const ReadPlan& plan) {
     return;
   }
   job.result = probe_opened(std::move(opened), plan);
-  if (job.hint && job.result.frame_offset > 0)
-    job.hint->offset.store(job.result.frame_offset, std::memory_order_relaxed);
+  if (job.hint && job.result.status == ProbeStatus::ok)
+    job.hint->found_at(job.result.frame_offset);
 }
 
 void ProbeRunner::run(Job& job, Worker* worker) {
@@ -89,13 +88,12 @@ Prober::Prober(DirectoryCache& cache, Latency& latency, const Shape& shape)
       pool_(runner_, shape, latency, MOST_TEXT_BYTES) {}
 
 // The files of one directory come one after another, so they share one
-// hint, which starts from the last directory's.
+// hint.
 std::shared_ptr<FrameHint> Prober::hint_for(const DirectoryCache::NodeRef& node) {
-  if (node == hinted_directory_ && hint_) return hint_;
-  auto hint = std::make_shared<FrameHint>();
-  if (hint_) hint->offset.store(hint_->offset.load(std::memory_order_relaxed));
-  hint_ = std::move(hint);
-  hinted_directory_ = node;
+  if (node != hinted_directory_ || !hint_) {
+    hint_ = std::make_shared<FrameHint>(&all_files_);
+    hinted_directory_ = node;
+  }
   return hint_;
 }
 

@@ -21,11 +21,41 @@
 
 namespace ostrel {
 
-// Where the files of one directory had their frame header so far: photos
-// from one camera put it at about the same offset, so the next probe asks
-// for those bytes at once, beside the start of the file.
-struct FrameHint {
-  std::atomic<std::uint64_t> offset{0};  // 0 while none is known
+// Where files had their frame headers so far: photos from one camera put
+// them at about the same place, so the next probe asks for the pages there
+// at once, beside the start of the file. Each directory has its own, and
+// until its first file is probed, all files probed so far stand in
+// (`all_files`, which each file found is added to). Written by the threads
+// that probe, read by those that probe next.
+class FrameHint {
+ public:
+  explicit FrameHint(FrameHint* all_files = nullptr) : all_files_(all_files) {}
+
+  void plan(ReadPlan& plan) const {
+    const FrameHint& known =
+        furthest_.load(std::memory_order_relaxed) == 0 && all_files_
+            ? *all_files_
+            : *this;
+    plan.furthest_frame = known.furthest_.load(std::memory_order_relaxed);
+    if (known.steady_.load(std::memory_order_relaxed))
+      plan.expected_frame = known.last_.load(std::memory_order_relaxed);
+  }
+
+  void found_at(std::uint64_t offset) {
+    if (all_files_) all_files_->found_at(offset);
+    std::uint64_t last = last_.exchange(offset, std::memory_order_relaxed);
+    std::uint64_t apart = last > offset ? last - offset : offset - last;
+    steady_.store(last != 0 && apart <= PROBE_EXPECTED_FRAME_MARGIN,
+                  std::memory_order_relaxed);
+    if (offset > furthest_.load(std::memory_order_relaxed))
+      furthest_.store(offset, std::memory_order_relaxed);
+  }
+
+ private:
+  FrameHint* all_files_;
+  std::atomic<std::uint64_t> last_{0};
+  std::atomic<std::uint64_t> furthest_{0};
+  std::atomic<bool> steady_{false};
 };
 
 // One file in flight: where it is, and what its probe found.
@@ -103,7 +133,9 @@ class Prober {
   DirectoryCache& cache_;
   ProbeRunner runner_;
   OrderedPool<ProbeRunner> pool_;
-  // The directory of the files queued last, and its frame hint.
+  // Where the files probed so far had their frame headers, and the
+  // directory of the files queued last with its own.
+  FrameHint all_files_;
   DirectoryCache::NodeRef hinted_directory_;
   std::shared_ptr<FrameHint> hint_;
 };

@@ -113,6 +113,10 @@ ArgumentReport::ArgumentReport(const ArgumentRun& run)
                       this->run.print);
       }) {}
 
+void report_file(const FoundFile& file, ArgumentReport& report) {
+  report.run.prober.submit(file, report.handle_result);
+}
+
 void run_argument(const ArgumentRun& run, const std::string& argument) {
   ArgumentReport report(run);
   ArgumentEnd end{run};
@@ -121,9 +125,7 @@ void run_argument(const ArgumentRun& run, const std::string& argument) {
   run.cache.on_exhausted([&] { run.prober.drain(report.handle_result); });
   WalkResult walked = walk_pattern(
       run.style, run.cache, argument, FILE_PATTERN,
-      [&](const FoundFile& file) {
-        run.prober.submit(file, report.handle_result);
-      },
+      [&](const FoundFile& file) { report_file(file, report); },
       run.options.recursive, run.reads);
   // The walk's own line follows the lines of every file met before it.
   run.prober.drain(report.handle_result);

@@ -76,6 +76,11 @@ struct ArgumentReport {
   const ResultHandler handle_result;
 };
 
+// The walk's visitor: the file goes to the prober, and its line (or its
+// failure line) is printed, and it is counted, when its result comes back
+// in walk order.
+void report_file(const FoundFile& file, ArgumentReport& report);
+
 // The pattern a directory argument stands for.
 inline constexpr std::string_view FILE_PATTERN = "*.jpg";
 

@@ -51,7 +51,8 @@ DescriptorBudget share_descriptors(std::size_t available) {
       static_cast<unsigned>(within(PLENTIFUL_PROBES.slow_threads));
   budget.probes.slow_window = std::bit_floor(within(PLENTIFUL_PROBES.slow_window));
   budget.directories =
-      std::min(3 * share, MOST_READS + PLENTIFUL_PROBES.slow_window +
+      std::min(3 * share, DirectoryReads::HELD_PER_PLACE * MOST_READS +
+                              PLENTIFUL_PROBES.slow_window +
                               DEFAULT_OPEN_DIRECTORIES);
   budget.reads = static_cast<unsigned>(within(MOST_READS));
   budget.read_threads = MOST_READ_THREADS;

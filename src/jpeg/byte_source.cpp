@@ -6,8 +6,10 @@
 namespace ostrel {
 
 WindowedByteSource::WindowedByteSource(const ReadableFile& file,
-                                       std::size_t window_size)
-    : file_(file), window_size_(std::max<std::size_t>(window_size, 1)) {}
+                                       std::size_t window_size, bool aligned)
+    : file_(file),
+      window_size_(std::max<std::size_t>(window_size, 1)),
+      aligned_(aligned) {}
 
 std::size_t WindowedByteSource::read_at(std::uint64_t offset,
                                         unsigned char* buffer,
@@ -20,7 +22,7 @@ std::size_t WindowedByteSource::read_at(std::uint64_t offset,
   // Read at the position asked for, not from the end of the last window:
   // a segment length that jumps far ahead skips the gap unread.
   Window& window = first_.filled ? moving_ : first_;
-  fill(window, offset);
+  fill(window, offset, size);
   answer_from(window, offset, buffer, size, count);
   return count;
 }
@@ -46,11 +48,13 @@ bool WindowedByteSource::answer_from(const Window& window,
   return true;
 }
 
-void WindowedByteSource::fill(Window& window, std::uint64_t offset) {
+void WindowedByteSource::fill(Window& window, std::uint64_t offset,
+                              std::size_t size) {
   if (!window.bytes)
     window.bytes = std::make_unique_for_overwrite<unsigned char[]>(window_size_);
-  window.start = offset;
-  window.length = file_.read_at(offset, window.bytes.get(), window_size_);
+  std::uint64_t below = offset - offset % window_size_;
+  window.start = aligned_ && offset + size <= below + window_size_ ? below : offset;
+  window.length = file_.read_at(window.start, window.bytes.get(), window_size_);
   window.short_read = window.length < window_size_;
   window.filled = true;
 }

@@ -22,13 +22,17 @@ class ByteSource {
 
 // Serves reads from windows of `window_size` bytes read from a file: the
 // first window where the first read lands, which is kept, and one more that
-// moves to wherever a later read falls outside both. A window that came back
-// short marks where the file ends, so reads at or past that point are
-// answered without asking the file again. Reads larger than a window go
-// straight to the file, which must outlive the source.
+// moves to wherever a later read falls outside both. A window starts where
+// the read that needs it starts or, `aligned`, at the multiple of its size
+// below, where that holds the read: a window then never straddles two of
+// the pages a network file system fetches. A window that came back short
+// marks where the file ends, so reads at or past that point are answered
+// without asking the file again. Reads larger than a window go straight to
+// the file, which must outlive the source.
 class WindowedByteSource : public ByteSource {
  public:
-  WindowedByteSource(const ReadableFile& file, std::size_t window_size);
+  WindowedByteSource(const ReadableFile& file, std::size_t window_size,
+                     bool aligned = false);
   std::size_t read_at(std::uint64_t offset, unsigned char* buffer,
                       std::size_t size) override;
 
@@ -44,10 +48,11 @@ class WindowedByteSource : public ByteSource {
   bool answer_from(const Window& window, std::uint64_t offset,
                    unsigned char* buffer, std::size_t size,
                    std::size_t& count) const;
-  void fill(Window& window, std::uint64_t offset);
+  void fill(Window& window, std::uint64_t offset, std::size_t size);
 
   const ReadableFile& file_;
   std::size_t window_size_;
+  bool aligned_;
   Window first_;
   Window moving_;
 };

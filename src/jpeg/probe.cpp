@@ -30,23 +30,22 @@ std::optional<std::uint16_t> read_pair(ByteSource& source,
                 static_cast<std::uint32_t>(pair[1]) << 8);
 }
 
-// Asks for the start of the file and, where earlier files had their frame
-// header beyond it, for the bytes around that place too, in one go.
-void ask_for_planned_bytes(const ReadableFile& file, std::uint64_t expected) {
-  std::uint64_t frame_end = expected + PROBE_EXPECTED_FRAME_MARGIN;
-  if (expected == 0 || frame_end <= PROBE_FIRST_ASK_SIZE) {
-    std::uint64_t start_size =
-        expected == 0 ? PROBE_FIRST_ASK_SIZE : std::max<std::uint64_t>(
-                                                   frame_end, PROBE_WINDOW_SIZE);
-    const ByteRange start{0, static_cast<std::size_t>(start_size)};
+// Asks at once for the bytes the probe expects to read: the start of the
+// file as far as earlier files had their frame headers, where that is not
+// far; otherwise the first page and, where the last frame header stood
+// where the one before it did, the pages around that place.
+void ask_for_planned_bytes(const ReadableFile& file, const ReadPlan& plan) {
+  constexpr std::uint64_t MARGIN = PROBE_EXPECTED_FRAME_MARGIN;
+  std::uint64_t start_end = plan.furthest_frame + MARGIN;
+  if (plan.furthest_frame == 0 || start_end > PROBE_START_MOST)
+    start_end = PROBE_PAGE_SIZE;
+  const ByteRange start{0, static_cast<std::size_t>(start_end)};
+  std::uint64_t expected = plan.expected_frame;
+  if (expected < start_end + MARGIN) {
     file.will_read({&start, 1});
     return;
   }
-  std::uint64_t frame_start =
-      expected > PROBE_EXPECTED_FRAME_MARGIN ? expected - PROBE_EXPECTED_FRAME_MARGIN : 0;
-  const ByteRange both[] = {
-      {0, PROBE_EXPECTED_FRAME_MARGIN},
-      {frame_start, static_cast<std::size_t>(frame_end - frame_start)}};
+  const ByteRange both[] = {start, {expected - MARGIN, 2 * MARGIN}};
   file.will_read(both);
 }
 
@@ -92,8 +91,10 @@ ProbeResult probe_opened(FileResult opened, const ReadPlan& plan) {
   if (!opened) return result;
   try {
     const ReadableFile& file = **opened;
-    if (plan.ask_first) ask_for_planned_bytes(file, plan.expected_frame);
-    WindowedByteSource window(file, PROBE_WINDOW_SIZE);
+    if (plan.ask_first) ask_for_planned_bytes(file, plan);
+    WindowedByteSource window(
+        file, plan.ask_first ? PROBE_PAGE_SIZE : PROBE_WINDOW_SIZE,
+        plan.ask_first);
     if (!find_dimensions(window, result.info, &result.frame_offset)) {
       result.status = ProbeStatus::no_marker;
       return result;

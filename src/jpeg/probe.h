@@ -30,10 +30,13 @@ struct ProbeResult {
 
 // What a probe asks for as it opens a file, where every read waits (a
 // network share, a cold disk): with `ask_first`, the bytes it expects to
-// read, all at once, and nothing beyond what it reads. `expected_frame`
-// is where earlier files had their frame header, 0 when none is known.
+// read, all at once, and nothing beyond what it reads. What earlier files
+// like it showed: the furthest their frame headers stood, and where the
+// last one stood when it stood where the one before did (0 when none is
+// known).
 struct ReadPlan {
   bool ask_first = false;
+  std::uint64_t furthest_frame = 0;
   std::uint64_t expected_frame = 0;
 };
 
@@ -43,12 +46,14 @@ struct ReadPlan {
 // two small pieces than in one large one.
 inline constexpr std::size_t PROBE_WINDOW_SIZE = 2 * 1024;
 
-// Bytes asked for at once from the start where reads wait and nothing
-// better is known: enough for the frame header of most photographs that
-// carry no large thumbnail, in one request.
-inline constexpr std::size_t PROBE_FIRST_ASK_SIZE = 16 * 1024;
-// Bytes asked for on each side of where earlier files had their frame
-// header: one camera's thumbnails differ in size by a few KiB.
+// Where reads wait (a network share, a cold disk), the probe reads whole
+// pages, each at most once: windows of a page, aligned to pages, and first
+// the page at the start of the file, asked for as the file opens.
+inline constexpr std::size_t PROBE_PAGE_SIZE = 4 * 1024;
+// Where earlier files had their frame headers within this much of the
+// start, all of it is asked for at once: one request for the whole header.
+inline constexpr std::size_t PROBE_START_MOST = 16 * 1024;
+// What is asked for on each side of where a frame header is expected.
 inline constexpr std::size_t PROBE_EXPECTED_FRAME_MARGIN = 4 * 1024;
 
 // Walks the marker segments from `start` and returns the offset of the first

@@ -37,4 +37,13 @@ std::chrono::steady_clock::duration DirectoryReads::listing_lifetime() const {
       shortest_lifetime_, latency_.slow_time() * ROUND_TRIPS_KEPT);
 }
 
+std::size_t DirectoryReads::places_to_read(
+    std::chrono::duration<double> take_interval) const {
+  std::chrono::duration<double> horizon = listing_lifetime() / 2;
+  if (take_interval.count() <= 0 || horizon / take_interval >= most_reads_)
+    return most_reads_;
+  auto places = static_cast<std::size_t>(horizon / take_interval);
+  return std::min<std::size_t>(std::max(places, FEWEST_PLACES), most_reads_);
+}
+
 }  // namespace ostrel

@@ -66,14 +66,25 @@ struct DirectoryRead final : IoRequest {
 
 class DirectoryReads {
  public:
-  // `most_reads`: reads under way or ended and not yet taken by the walk,
-  // each holding a directory open; `most_threads`: threads reading at
-  // once, as many of them as the latency calls for.
+  // Reads held at most, for each place of the queue's front that is read
+  // ahead: those started and then pushed back by subdirectories queued in
+  // front of them.
+  static constexpr std::size_t HELD_PER_PLACE = 2;
+
+  // `most_reads`: the places at the front of the walk's queue that are
+  // read ahead; each read holds a directory open until the walk takes it.
+  // `most_threads`: threads reading at once, as many of them as the
+  // latency calls for.
   DirectoryReads(Latency& latency, unsigned most_reads, unsigned most_threads);
 
   Latency& latency() { return latency_; }
   IoQueue& queue() { return queue_; }
   unsigned most_reads() const { return most_reads_; }
+
+  // The places at the front of the walk's queue to read ahead, for a walk
+  // that takes a directory every `take_interval`: no more than it takes
+  // in half a listing's lifetime, so that what is read is taken fresh.
+  std::size_t places_to_read(std::chrono::duration<double> take_interval) const;
 
   // Whether reading ahead is worth its threads: only while requests wait.
   bool wanted() const {
@@ -92,6 +103,8 @@ class DirectoryReads {
 
  private:
   static constexpr int ROUND_TRIPS_KEPT = 4;
+  // Read ahead however fast the walk goes: a few levels of a tree.
+  static constexpr std::size_t FEWEST_PLACES = 16;
 
   Latency& latency_;
   const unsigned most_reads_;

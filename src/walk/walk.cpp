@@ -19,9 +19,10 @@ namespace {
 using NodeRef = DirectoryCache::NodeRef;
 using Clock = std::chrono::steady_clock;
 
-// How far one look for directories to read ahead goes, so that a step of
-// the walk costs little however much is queued.
+// How far one look for a read to drop goes, so that a step of the walk
+// costs little however much is queued.
 constexpr std::size_t MOST_LOOKED_AT = 1024;
+
 
 struct QueuedDirectory;
 using Queue = std::list<QueuedDirectory>;
@@ -159,6 +160,7 @@ class Walker {
   // out of memory, if one did; the path then names the directory up to
   // `subdirectory_length_`.
   std::optional<Listing> walk_next() {
+    count_take();
     QueuedDirectory& next = queue_.front();
     // Room was made when it was queued, so naming it needs none.
     path_.resize(next.parent_length);
@@ -204,7 +206,10 @@ class Walker {
       --reads_held_;
     }
     if (next.ahead) {
-      while (!next.ahead->ended) collect_ended_reads(true);
+      while (!next.ahead->ended) {
+        collect_ended_reads(true);
+        start_reads();
+      }
       std::shared_ptr<AheadRead> ahead = std::move(next.ahead);
       --reads_held_;
       if (usable(*ahead)) {
@@ -215,11 +220,15 @@ class Walker {
           return std::move(ahead->request->listing);
         }
       }
-      // Read afresh, and what stands behind it was queued from the old
-      // listing.
-      drop_children(queue_.begin());
     }
-    return read_here(next, node);
+    // Read afresh. What stands behind it was queued from an older listing:
+    // what is still there stays, with whatever was read of it meanwhile.
+    std::optional<DirectoryListing> read = read_here(next, node);
+    if (next.children_queued &&
+        !(read && read->directories &&
+          requeue_children(queue_.begin(), node, *read->directories)))
+      drop_children(queue_.begin());
+    return read;
   }
 
   // A read that ended with a directory, and not so long ago that the
@@ -262,6 +271,44 @@ class Walker {
     return true;
   }
 
+  // Brings the subdirectories queued behind `directory` from an older
+  // listing in line with `names`, its listing now: those no longer listed
+  // go with all below them, the new ones are queued in their places, and
+  // the others stay as they are. False when there was no memory; then the
+  // queue may hold some of each.
+  bool requeue_children(Queue::iterator directory, const NodeRef& node,
+                        const NameList& names) {
+    std::size_t text_length = path_.size();
+    std::size_t depth = directory->depth + 1;
+    auto child = std::next(directory);
+    try {
+      path_.reserve(text_length + longest_name(names) + 1);
+      std::size_t i = 0;
+      while (child != queue_.end() && child->depth >= depth) {
+        for (; i < names.count() && sorts_before(names[i], child->name); ++i)
+          queue_.insert(child, QueuedDirectory{node, names[i], text_length,
+                                               depth, nullptr, false});
+        auto next_child = std::next(child);
+        while (next_child != queue_.end() && next_child->depth > depth)
+          ++next_child;
+        if (i < names.count() && names[i] == child->name) {
+          ++i;
+        } else {
+          drop_children(child);
+          if (child->ahead) --reads_held_;
+          queue_.erase(child);
+        }
+        child = next_child;
+      }
+      for (; i < names.count(); ++i)
+        queue_.insert(child, QueuedDirectory{node, names[i], text_length,
+                                             depth, nullptr, false});
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
   // Drops what stands behind `directory` in the queue because it was
   // queued from its listing: the deeper directories that follow it.
   void drop_children(Queue::iterator directory) {
@@ -275,18 +322,66 @@ class Walker {
     queue_.erase(first, last);
   }
 
-  // Starts reads of the next directories in walk order, as many as there
-  // is room for.
+  // Starts reads of the directories that stand within the first
+  // `most_reads` places of the queue and have none. The queue grows in
+  // front of reads started earlier, as subdirectories are queued; when too
+  // many are held, the one furthest back makes room.
   void start_reads() {
     if (!reads_ || !reads_->wanted()) return;
-    std::size_t looked_at = 0;
-    for (auto at = queue_.begin(); at != queue_.end() &&
-                                   reads_held_ < reads_->most_reads() &&
-                                   looked_at < MOST_LOOKED_AT;
-         ++at, ++looked_at) {
+    std::size_t places = reads_->places_to_read(take_interval_);
+    std::size_t place = 0;
+    for (auto at = queue_.begin(); at != queue_.end() && place < places;
+         ++at, ++place) {
       if (at->ahead) continue;
+      if (reads_held_ >= DirectoryReads::HELD_PER_PLACE * places &&
+          !drop_furthest_read(place))
+        return;
       if (!start_read(at)) return;
     }
+  }
+
+  // The walk's pace: a running mean of the time between two directories
+  // taken, each counting for a sixteenth.
+  void count_take() {
+    Clock::time_point now = Clock::now();
+    if (last_take_ != Clock::time_point()) {
+      std::chrono::duration<double> since = now - last_take_;
+      take_interval_ = take_interval_.count() == 0
+                           ? since
+                           : take_interval_ + (since - take_interval_) / 16;
+    }
+    last_take_ = now;
+  }
+
+  // Drops the read furthest back in the queue, behind its first `places`
+  // places, one that has ended if there is one: it is read again when the
+  // walk gets there. False when none was found within a short look.
+  bool drop_furthest_read(std::size_t places) {
+    std::size_t place = queue_.size();
+    std::size_t looked_at = 0;
+    auto under_way = queue_.end();
+    for (auto at = queue_.end(); at != queue_.begin() && place > places &&
+                                 looked_at < MOST_LOOKED_AT;
+         ++looked_at) {
+      --at;
+      --place;
+      if (!at->ahead) continue;
+      if (!at->ahead->ended) {
+        if (under_way == queue_.end()) under_way = at;
+        continue;
+      }
+      drop_read(at);
+      return true;
+    }
+    if (under_way == queue_.end()) return false;
+    drop_read(under_way);
+    return true;
+  }
+
+  void drop_read(Queue::iterator directory) {
+    drop_children(directory);
+    directory->ahead.reset();
+    --reads_held_;
   }
 
   // False when there was no room to start it.
@@ -379,6 +474,8 @@ class Walker {
   // Reads started and not yet taken by the walk, and the reads under way,
   // by their requests.
   std::size_t reads_held_ = 0;
+  Clock::time_point last_take_;
+  std::chrono::duration<double> take_interval_{0};
   std::unordered_map<const DirectoryRead*, std::weak_ptr<AheadRead>> started_;
 };
 

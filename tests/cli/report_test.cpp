@@ -101,12 +101,13 @@ TEST(DescriptorBudget, SharesTheDescriptorsOut) {
       {60, ANY, {14, 8, 14, 8}, 42, 14, MOST_READ_THREADS},
       {1020, ANY, {32, 128, 254, 128}, 762, 254, MOST_READ_THREADS},
       {ANY, ANY, PLENTIFUL_PROBES,
-       MOST_READS + PLENTIFUL_PROBES.slow_window + DEFAULT_OPEN_DIRECTORIES,
+       DirectoryReads::HELD_PER_PLACE * MOST_READS +
+           PLENTIFUL_PROBES.slow_window + DEFAULT_OPEN_DIRECTORIES,
        MOST_READS, MOST_READ_THREADS},
       // `ulimit -v 60000`: 50 threads' stacks in an eighth.
-      {ANY, 60'000'000, {32, 256, 38, 512}, 1024, MOST_READS, 12},
+      {ANY, 60'000'000, {32, 256, 38, 512}, 1280, MOST_READS, 12},
       // `ulimit -v 8000`: 6 threads.
-      {ANY, 8'000'000, {5, 256, 5, 512}, 1024, MOST_READS, 1},
+      {ANY, 8'000'000, {5, 256, 5, 512}, 1280, MOST_READS, 1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.available) + " descriptors, " +

@@ -28,9 +28,10 @@ struct Probed {
   Reads reads;
 };
 
-Probed probe_bytes(const Bytes& bytes) {
+Probed probe_bytes(const Bytes& bytes, std::size_t window = PROBE_WINDOW_SIZE,
+                   bool aligned = false) {
   RecordingFile source(bytes);
-  WindowedByteSource windowed(source, PROBE_WINDOW_SIZE);
+  WindowedByteSource windowed(source, window, aligned);
   Probed probed;
   probed.found = find_dimensions(windowed, probed.info);
   probed.reads = source.reads;
@@ -106,6 +107,40 @@ TEST(ProbeWindow, FrameHeaderAroundTheWindowEnd) {
     EXPECT_EQ(probed.info.width, 1111);
     EXPECT_EQ(probed.info.height, 2222);
     EXPECT_EQ(probed.reads, (row.again ? Reads{0, row.again} : Reads{0}));
+  }
+}
+
+// Where reads wait, windows are pages at page boundaries, unless the read
+// that needs one would not fit: the jump target's page is read, and the
+// frame header found in it.
+TEST(ProbeWindow, AlignedWindowsReadWholePages) {
+  constexpr std::size_t PAGE = PROBE_PAGE_SIZE;
+  struct Row {
+    std::size_t comment;  // before the frame, pushing it back
+    Reads reads;
+  };
+  JpegWriterOptions options = without_exif(321, 123);
+  const std::size_t unshifted = make_jpeg(options).frame_offset;
+  const std::uint64_t dqt_from_frame = DQT_SIZE;
+  auto comment_putting_dqt_at = [&](std::uint64_t dqt) {
+    return static_cast<std::size_t>(dqt + dqt_from_frame - unshifted - 4);
+  };
+  const Row rows[] = {
+      {comment_putting_dqt_at(3 * PAGE + 100), {0, 3 * PAGE}},
+      // The marker's two bytes would not fit the page: read from there.
+      {comment_putting_dqt_at(5 * PAGE - 1), {0, 5 * PAGE - 1}},
+      // The marker fits, its length is in the next page.
+      {comment_putting_dqt_at(5 * PAGE - 2), {0, 4 * PAGE, 5 * PAGE}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.reads.back());
+    options.comments = {row.comment};
+    JpegImage image = make_jpeg(options);
+    Probed probed = probe_bytes(image.bytes, PAGE, true);
+    EXPECT_TRUE(probed.found);
+    EXPECT_EQ(probed.info.width, 321);
+    EXPECT_EQ(probed.info.height, 123);
+    EXPECT_EQ(probed.reads, row.reads);
   }
 }
 
