@@ -80,7 +80,13 @@ bench-share: ## time ostrel on an imitated network share (root, FUSE)
 	bench/share --build $(BUILD) $(foreach d,$(DELAYS),--delay-us $(d)) \
 	  --markdown $(BUILD)/share.md
 
-package: deps ## a .deb and a .tar.gz from a Release build without the tests
+# The Debian package's dependencies are read from the program by
+# dpkg-shlibdeps (dpkg-dev), which finds it with `file`. Without dpkg only
+# the tarball is made.
+DEB_TOOLS = $(if $(shell command -v dpkg),dpkg-dev file)
+
+package: ## a .deb and a .tar.gz from a Release build without the tests
+	@scripts/install-deps $(DEB_TOOLS)
 	@cmake -S . -B $(BUILD)-package -DCMAKE_BUILD_TYPE=Release \
 	  -DOSTREL_BUILD_TESTS=OFF >/dev/null
 	@cmake --build $(BUILD)-package -j $(JOBS)
