@@ -84,7 +84,7 @@ struct RunCase {
   bool failing_output = false;  // standard output to /dev/full
 };
 
-// `-r photos` 3,000 times: far more output than one buffer holds.
+// `-r`, then `photos` 3,000 times: far more output than one buffer holds.
 std::vector<std::string> photos_many_times() {
   std::vector<std::string> args{"-r"};
   args.insert(args.end(), 3000, "photos");
