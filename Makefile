@@ -2,6 +2,9 @@
 # machine needs: missing packages are installed when run as root, otherwise
 # named. `make help` lists the targets.
 BUILD ?= build
+# The tests build in a folder of their own, with warnings as errors, so
+# that `make run` and `make test` each compile once, with flags that stay.
+TEST_BUILD ?= $(BUILD)-test
 RELEASE_BUILD ?= build-release
 PREFIX ?= /usr/local
 DESTDIR ?=
@@ -41,18 +44,18 @@ run: configure ## build the program alone and run it on samples/
 # now. Warnings are errors here and in CI, where the compiler is ours.
 define configure_tests
 	@scripts/install-deps libgtest-dev
-	@cmake -S . -B $(BUILD) -DOSTREL_BUILD_TESTS=ON \
+	@cmake -S . -B $(TEST_BUILD) -DOSTREL_BUILD_TESTS=ON \
 	  -DOSTREL_WARNINGS_AS_ERRORS=ON $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS)
+	@cmake --build $(TEST_BUILD) -j $(JOBS)
 endef
 
 test: ## build everything and run the tests, the heavy ones left out
 	$(configure_tests)
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --label-exclude heavy
+	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS) --label-exclude heavy
 
 test-heavy: ## build everything and run the heavy tests alone (CI runs them)
 	$(configure_tests)
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --label-regex heavy
+	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS) --label-regex heavy
 
 test-windows: ## build the Windows tests, i686 and x86_64, and run them under Wine
 	@scripts/install-deps libgtest-dev mingw-w64 wine wine64 wine32:i386
@@ -81,7 +84,13 @@ bench-share: ## time ostrel on an imitated network share (root, FUSE)
 	  $(foreach b,$(BANDWIDTHS),--bandwidth-mbit $(b)) --trees "$(TREES)" \
 	  --markdown $(BUILD)/share.md
 
-package: deps ## a .deb and a .tar.gz from a Release build without the tests
+# The Debian package's dependencies are read from the program by
+# dpkg-shlibdeps (dpkg-dev), which finds it with `file`. Without dpkg only
+# the tarball is made.
+DEB_TOOLS = $(if $(shell command -v dpkg),dpkg-dev file)
+
+package: ## a .deb and a .tar.gz from a Release build without the tests
+	@scripts/install-deps $(DEB_TOOLS)
 	@cmake -S . -B $(BUILD)-package -DCMAKE_BUILD_TYPE=Release \
 	  -DOSTREL_BUILD_TESTS=OFF >/dev/null
 	@cmake --build $(BUILD)-package -j $(JOBS)
@@ -108,4 +117,5 @@ fuzz: ## run the libFuzzer targets for FUZZ_TIME seconds each
 	scripts/fuzz $(FUZZ_TIME)
 
 clean: ## remove the build folders
-	rm -rf $(BUILD) $(BUILD)-package $(RELEASE_BUILD) build-windows
+	rm -rf $(BUILD) $(TEST_BUILD) $(BUILD)-package $(RELEASE_BUILD) build-windows \
+	  build-fuzz

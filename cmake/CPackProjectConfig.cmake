@@ -1,6 +1,8 @@
-# Read by cpack once per generator: the Debian package alone also carries
-# the lintian overrides (the `debian` install component).
-if(CPACK_GENERATOR STREQUAL "DEB")
-  list(APPEND CPACK_INSTALL_CMAKE_PROJECTS
-       "${CPACK_OSTREL_BINARY_DIR};ostrel;debian;/")
+# Read by cpack once per generator.
+
+# CPack stamps every file, and each archive's header, with SOURCE_DATE_EPOCH
+# where it is set, and with the time of packing otherwise: the release date
+# stands in, so that two builds of one release are the same bytes.
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(ENV{SOURCE_DATE_EPOCH} ${CPACK_OSTREL_RELEASE_EPOCH})
 endif()

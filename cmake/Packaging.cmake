@@ -1,9 +1,9 @@
 # What is installed besides the program, and the packages made of it by
 # CPack (`make package`): on Windows a zip per architecture with ostrel.exe,
-# the README, the licence and the documents the README links to, side by
-# side, as text with CR LF line ends; elsewhere a tarball with the program,
-# the man page and the documents in their usual places and, where dpkg is
-# at hand, a Debian package of them.
+# the README, the licence, the changelog and the documents the README links
+# to, side by side, as text with CR LF line ends; elsewhere a tarball with
+# the program, the man page and the documents in their usual places and,
+# where dpkg and dpkg-shlibdeps are at hand, a Debian package of them.
 
 set(OSTREL_PACKAGE_CONTACT
     "ostrel developers <ostrel@users.noreply.github.com>" CACHE STRING
@@ -23,6 +23,26 @@ if(NOT ostrel_latest MATCHES "^## ([^ ]+) \\(([0-9]+-[0-9]+-[0-9]+)\\)$" OR
 endif()
 set(OSTREL_RELEASE_DATE ${CMAKE_MATCH_2})
 
+# The same date as seconds since 1970, midnight UTC: the time stamp of every
+# file in the packages when SOURCE_DATE_EPOCH does not say otherwise, so
+# that two builds of one release are the same bytes. Days from the civil
+# date by Howard Hinnant's method, with years starting in March.
+string(REGEX MATCH "^([0-9]+)-([0-9]+)-([0-9]+)$" ignored ${OSTREL_RELEASE_DATE})
+math(EXPR year "${CMAKE_MATCH_1}")
+math(EXPR month "${CMAKE_MATCH_2} + 0")
+math(EXPR day "${CMAKE_MATCH_3} + 0")
+if(month LESS_EQUAL 2)
+  math(EXPR year "${year} - 1")
+  math(EXPR month "${month} + 9")
+else()
+  math(EXPR month "${month} - 3")
+endif()
+math(EXPR year_of_era "${year} % 400")
+math(EXPR day_of_year "(153 * ${month} + 2) / 5 + ${day} - 1")
+math(EXPR OSTREL_RELEASE_EPOCH
+     "((${year} / 400 * 146097 + ${year_of_era} * 365 + ${year_of_era} / 4
+       - ${year_of_era} / 100 + ${day_of_year}) - 719468) * 86400")
+
 # Writes a generated file only when its text changes, so that what is made
 # from it is not made again on every configure.
 function(ostrel_write_file path text)
@@ -40,7 +60,7 @@ set(ostrel_documents README.md docs/DEVELOPING.md docs/PERFORMANCE.md)
 
 if(WIN32)
   # Notepad before Windows 10 shows a text file with LF line ends on one line.
-  foreach(name ${ostrel_documents} LICENSE)
+  foreach(name ${ostrel_documents} LICENSE CHANGELOG.md)
     set(source ${PROJECT_SOURCE_DIR}/${name})
     set(target ${PROJECT_BINARY_DIR}/crlf/${name})
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
@@ -106,17 +126,20 @@ ${notice}
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES docs/DEVELOPING.md docs/PERFORMANCE.md docs/peers.png
           DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
-  # Only the Debian package gets these (cmake/CPackProjectConfig.cmake).
-  install(FILES cmake/ostrel.lintian-overrides
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-          RENAME ostrel COMPONENT debian EXCLUDE_FROM_ALL)
   set(CPACK_GENERATOR TGZ)
   string(TOLOWER ${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR} package_system)
-  # Without dpkg CPack cannot tell the package architecture.
+  # Without dpkg CPack cannot tell the package architecture, and without
+  # dpkg-shlibdeps (dpkg-dev), which finds the program with `file`, the
+  # package's dependencies: CPack would leave them out.
   find_program(OSTREL_DPKG dpkg)
-  mark_as_advanced(OSTREL_DPKG)
-  if(OSTREL_DPKG)
+  find_program(OSTREL_DPKG_SHLIBDEPS dpkg-shlibdeps)
+  find_program(OSTREL_FILE file)
+  mark_as_advanced(OSTREL_DPKG OSTREL_DPKG_SHLIBDEPS OSTREL_FILE)
+  if(OSTREL_DPKG AND OSTREL_DPKG_SHLIBDEPS AND OSTREL_FILE)
     list(APPEND CPACK_GENERATOR DEB)
+  elseif(OSTREL_DPKG)
+    message(STATUS "No Debian package: it needs dpkg-shlibdeps and file "
+                   "(apt-get install dpkg-dev file)")
   endif()
 endif()
 
@@ -135,12 +158,12 @@ set(CPACK_PACKAGE_FILE_NAME ostrel-${PROJECT_VERSION}-${package_system})
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};ostrel;ALL;/")
 set(CPACK_OSTREL_BINARY_DIR ${PROJECT_BINARY_DIR})
+set(CPACK_OSTREL_RELEASE_EPOCH ${OSTREL_RELEASE_EPOCH})
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/CPackProjectConfig.cmake)
 
-# Written out rather than found by dpkg-shlibdeps, which would need dpkg-dev
-# and `file` on the build machine; what it reports on Debian 12.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
+# The libraries the program links, with the versions it needs, as
+# dpkg-shlibdeps reads them from the program on the build machine.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 include(CPack)

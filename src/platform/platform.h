@@ -275,7 +275,8 @@ CodePageInfo ansi_code_page();
 bool windows_paths();
 
 // Standard output: fully buffered, text mode (CR LF line ends on Windows).
-// Nothing else is ever written, and never to standard error.
+// Nothing else is ever written. The first write that fails, at a full
+// buffer or at the flush, ends the run (platform/write_error.h).
 void write_output(std::string_view text);
 void flush_output();
 

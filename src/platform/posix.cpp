@@ -31,6 +31,7 @@
 #include "platform/long_text.h"
 #include "platform/platform.h"
 #include "platform/wildcard.h"
+#include "platform/write_error.h"
 
 namespace ostrel {
 
@@ -530,10 +531,13 @@ CodePageInfo ansi_code_page() { return {}; }
 bool windows_paths() { return false; }
 
 void write_output(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  if (std::fwrite(text.data(), 1, text.size(), stdout) < text.size())
+    end_on_write_error(errno);
 }
 
-void flush_output() { std::fflush(stdout); }
+void flush_output() {
+  if (std::fflush(stdout) != 0) end_on_write_error(errno);
+}
 
 void prepare_process() {
   // A reader that goes away (`ostrel -r big | head`) ends the run at once.

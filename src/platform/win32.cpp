@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "platform/platform.h"
+#include "platform/write_error.h"
 
 // The arguments reach `main` as typed: `*` and `?` are the program's to
 // expand, never the runtime's.
@@ -259,15 +260,22 @@ void end_if_reader_gone() {
     std::_Exit(141);
 }
 
+// Any other failed write (a full disk) ends the run too, reported.
+[[noreturn]] void end_on_failed_write() {
+  int error = errno;
+  end_if_reader_gone();
+  end_on_write_error(error);
+}
+
 }  // namespace
 
 void write_output(std::string_view text) {
   if (std::fwrite(text.data(), 1, text.size(), stdout) < text.size())
-    end_if_reader_gone();
+    end_on_failed_write();
 }
 
 void flush_output() {
-  if (std::fflush(stdout) != 0) end_if_reader_gone();
+  if (std::fflush(stdout) != 0) end_on_failed_write();
 }
 
 void prepare_process() {

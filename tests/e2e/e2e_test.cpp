@@ -80,7 +80,18 @@ struct RunCase {
   std::vector<std::string> args;
   std::string out;
   int exit_code = 0;
+  std::string err = "";
+  bool failing_output = false;  // standard output to /dev/full
 };
+
+// `-r`, then `photos` 3,000 times: far more output than one buffer holds.
+std::vector<std::string> photos_many_times() {
+  std::vector<std::string> args{"-r"};
+  args.insert(args.end(), 3000, "photos");
+  return args;
+}
+
+const std::string FULL_DISK = "ostrel: write error: No space left on device\n";
 
 const std::string PHOTOS_LINES =
     "photos/A.jpg 640 480\n"
@@ -144,6 +155,11 @@ const RunCase RUN_CASES[] = {
     {"RecursiveMissingNameWalksItsDirectory",
      {"-r", "photos/nosuch"},
      PHOTOS_BELOW},
+    // A failed write ends the run with status 2 and one line, whether a full
+    // buffer meets it or the final flush; the usage text's status gives way.
+    {"FullDiskMidRun", photos_many_times(), "", 2, FULL_DISK, true},
+    {"FullDiskAtTheFinalFlush", {"a.jpg"}, "", 2, FULL_DISK, true},
+    {"FullDiskUsageText", {}, "", 2, FULL_DISK, true},
 };
 
 void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
@@ -153,10 +169,14 @@ class RunTable : public EndToEnd,
 
 TEST_P(RunTable, PrintsExactly) {
   const RunCase& c = GetParam();
-  ProcessResult result = run(c.args);
+  if (c.failing_output && !fs::exists("/dev/full"))
+    GTEST_SKIP() << "no /dev/full on this system";
+  ProcessOptions options;
+  options.failing_output = c.failing_output;
+  ProcessResult result = run(c.args, options);
   EXPECT_EQ(result.out, c.out);
   EXPECT_EQ(result.exit_code, c.exit_code);
-  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.err, c.err);
   EXPECT_FALSE(result.timed_out);
 }
 
@@ -182,12 +202,10 @@ TEST_F(EndToEnd, ClosedPipeEndsTheRun) {
   // Far more output than one buffer holds; the reader leaves after one line.
   // The child starts with SIGPIPE ignored, so ending on it shows that the
   // program restores the default itself instead of walking on.
-  std::vector<std::string> args{"-r"};
-  for (int i = 0; i < 3000; ++i) args.push_back("photos");
   ProcessOptions options;
   options.ignore_sigpipe = true;
   options.first_line_only = true;
-  ProcessResult result = run(args, options);
+  ProcessResult result = run(photos_many_times(), options);
   EXPECT_EQ(result.out, "photos/A.jpg 640 480\n");
   EXPECT_EQ(result.signal, SIGPIPE);
   EXPECT_EQ(result.err, "");

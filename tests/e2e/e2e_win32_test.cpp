@@ -84,7 +84,19 @@ struct RunCase {
   std::vector<std::string> args;
   std::string out;  // with "\n" line ends, %T and %F as in `expand`
   int exit_code = 0;
+  std::string err = "";         // with "\n" line ends
+  bool failing_output = false;  // standard output to NUL opened for reading
 };
+
+// `-r`, then `photos` 3,000 times: far more output than one buffer holds.
+std::vector<std::string> photos_many_times() {
+  std::vector<std::string> args{"-r"};
+  args.insert(args.end(), 3000, "photos");
+  return args;
+}
+
+// The runtime's report of a write to a handle without the right to write.
+const std::string NO_WRITE = "ostrel: write error: Bad file descriptor\n";
 
 const std::string PHOTOS =
     "photos\\A.jpg 640 480\n"
@@ -143,6 +155,10 @@ const RunCase RUN_CASES[] = {
     // lists the files of the folder (only a.jpg) in one summary.
     {"StarIsOneArgument", {"-v0", "-s", "*"}, "1 %S %S 640 480\n"},
     {"QuestionMarkIsOneArgument", {"?.jpg"}, "a.jpg 640 480\n"},
+    // A failed write ends the run with status 2 and one line, whether a full
+    // buffer meets it or the final flush.
+    {"FailedWriteMidRun", photos_many_times(), "", 2, NO_WRITE, true},
+    {"FailedWriteAtTheFinalFlush", {"a.jpg"}, "", 2, NO_WRITE, true},
 };
 
 class RunTable : public EndToEndWin32,
@@ -150,13 +166,15 @@ class RunTable : public EndToEndWin32,
 
 TEST_P(RunTable, PrintsExactly) {
   const RunCase& c = GetParam();
-  ProcessResult result = run(c.args);
+  ProcessOptions options;
+  options.failing_output = c.failing_output;
+  ProcessResult result = run(c.args, options);
   std::string out = expand(c.out, folder());
   for (std::size_t at; (at = out.find("%S")) != std::string::npos;)
     out.replace(at, 2, std::to_string(a_size_));
   EXPECT_EQ(result.out, crlf(out));
   EXPECT_EQ(result.exit_code, c.exit_code);
-  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.err, crlf(c.err));
   EXPECT_FALSE(result.timed_out);
 }
 
@@ -166,11 +184,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, RunTable, ::testing::ValuesIn(RUN_CASES),
 TEST_F(EndToEndWin32, ClosedPipeEndsTheRun) {
   // Far more output than one buffer holds; the reader leaves after one line
   // and the program stops with the status a shell shows for that on POSIX.
-  std::vector<std::string> args{"-r"};
-  for (int i = 0; i < 3000; ++i) args.push_back("photos");
   ProcessOptions options;
   options.first_line_only = true;
-  ProcessResult result = run(args, options);
+  ProcessResult result = run(photos_many_times(), options);
   EXPECT_EQ(result.out, "photos\\A.jpg 640 480\r\n");
   EXPECT_EQ(result.exit_code, 141);
   EXPECT_EQ(result.err, "");

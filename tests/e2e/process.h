@@ -14,6 +14,10 @@ struct ProcessOptions {
   // Stop reading standard output after its first line and close the pipe,
   // as `| head -1` does.
   bool first_line_only = false;
+  // Standard output to a stream whose every write fails instead of a pipe:
+  // /dev/full on POSIX (no space left), NUL opened for reading only on
+  // Windows (no right to write).
+  bool failing_output = false;
   int timeout_seconds = 300;  // against hangs, not a timing
 };
 

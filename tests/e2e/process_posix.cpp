@@ -16,7 +16,8 @@ namespace {
                              const std::vector<std::string>& args,
                              const ProcessOptions& options, int out_fd,
                              int err_fd) {
-  dup2(out_fd, STDOUT_FILENO);
+  int failing_fd = options.failing_output ? open("/dev/full", O_WRONLY) : -1;
+  dup2(failing_fd >= 0 ? failing_fd : out_fd, STDOUT_FILENO);
   dup2(err_fd, STDERR_FILENO);
   int null_fd = open("/dev/null", O_RDONLY);
   if (null_fd >= 0) dup2(null_fd, STDIN_FILENO);

@@ -95,7 +95,8 @@ ProcessResult run_process(const std::string& program,
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = null_input.get();
-  startup.hStdOutput = out_write.get();
+  startup.hStdOutput =
+      options.failing_output ? null_input.get() : out_write.get();
   startup.hStdError = err_write.get();
   std::string line = command_line(program, args);
   PROCESS_INFORMATION child{};

@@ -4,7 +4,8 @@
 # standard output, the exit status 0 and an empty standard error. A timeout
 # guards every run against a hang; it is no timing.
 # Usage: hostile.sh OSTREL HOSTILE_TOOL GROUP
-#   groups: links special names sizes permissions writes depth limits share
+#   groups: links special names sizes permissions writes depth deep limits
+#           share
 # Exit status 77: the group could not run here (skipped). The group share
 # mounts its trees through the benchmarks' share_fs, named by the
 # environment variable OSTREL_SHARE_FS.
@@ -227,19 +228,6 @@ group_sizes() {
   seq -f "big/f%06g.jpg:can't find marker" 0 199999 >"$root/expected"
   row_file "a directory of 200,000 entries" "$root/expected" -r big
   "$tool" remove big || exit 1
-
-  # 10,000 levels, each but the last holding an empty f.jpg: every level is
-  # walked, however long its path grows (about 100 MB of output).
-  mkdir deep
-  "$tool" chain deep 10000 || exit 1
-  awk 'BEGIN {
-    for (dir = "deep"; level < 10000; dir = dir "/d") {
-      print dir "/f.jpg:can'\''t find marker"
-      level++
-    }
-  }' >"$root/expected"
-  row_file "a tree 10,000 levels deep" "$root/expected" -r deep
-  "$tool" remove deep || exit 1
 }
 
 group_permissions() {
@@ -292,37 +280,78 @@ group_writes() {
   fi
 }
 
-# Trees far deeper than any path the system takes whole, each walked in
-# full, also with only 64 or 8 descriptors to hold its directories with.
-group_depth() {
-  new_tree depth
-  mkdir chain long ladder
-  "$tool" jpegchain chain 10000 d 2500 || exit 1
+# The descriptor limits of the depth rows. A sanitizer's runtime needs
+# descriptors of its own to check memory, so the scarcest limit is left to
+# the plain build.
+depth_limits() {
+  [ -z "${OSTREL_SANITIZED:-}" ] && echo "unlimited 64 8" || echo "unlimited 64"
+}
+
+# A 40-level chain of 200-byte names, `long`, a JPEG at every level; what a
+# recursive run prints for it goes to $root/long.
+make_long_chain() {
+  mkdir long
   "$tool" jpegchain long 40 "$(printf 'n%.0s' {1..200})" 1 || exit 1
-  "$tool" ladder ladder 3000 || exit 1
   awk 'BEGIN {
-    for (dir = "chain"; level <= 10000; dir = dir "/d") {
-      if (level % 2500 == 0) print dir "/a.jpg 64 48"
-      level++
-    }
     name = sprintf("%200s", ""); gsub(/ /, "n", name)
     for (dir = "long"; n <= 40; dir = dir "/" name) {
       print dir "/a.jpg 64 48"
       n++
     }
-  }' >"$root/chains"
+  }' >"$root/long"
+}
+
+# Trees far deeper than any path the system takes whole, each walked in
+# full, also with only 64 or 8 descriptors to hold its directories with.
+group_depth() {
+  new_tree depth
+  make_long_chain
+  mkdir ladder
+  "$tool" ladder ladder 3000 || exit 1
   local size
-  size=$(stat -c %s chain/a.jpg)
-  # A sanitizer's runtime needs descriptors of its own to check memory, so
-  # the scarcest limit is left to the plain build.
-  local limits="unlimited 64 8"
-  [ -z "${OSTREL_SANITIZED:-}" ] || limits="unlimited 64"
-  for limit in $limits; do
+  size=$(stat -c %s long/a.jpg)
+  for limit in $(depth_limits); do
+    [ $limit = unlimited ] || limit_descriptors $limit
+    row_file "a 40-level chain of 200-byte names (descriptors: $limit)" \
+        "$root/long" -r long
+    row "a 3,000-level tree with a leaf beside every level (descriptors: $limit)" \
+        "3000 $((3000 * size)) $size 64 48\n" -v0 -s -r ladder
+    runner=()
+  done
+}
+
+# Chains of 10,000 levels: every level is walked, however long its path
+# grows, also with only 64 or 8 descriptors. They take tens of seconds;
+# the quick groups walk past the path limit too, less deep.
+group_deep() {
+  new_tree deep
+  # Each level but the last holds an empty f.jpg (about 100 MB of output).
+  mkdir deep
+  "$tool" chain deep 10000 || exit 1
+  awk 'BEGIN {
+    for (dir = "deep"; level < 10000; dir = dir "/d") {
+      print dir "/f.jpg:can'\''t find marker"
+      level++
+    }
+  }' >"$root/expected"
+  row_file "a tree 10,000 levels deep" "$root/expected" -r deep
+  "$tool" remove deep || exit 1
+
+  # A JPEG every 2,500 levels, then the 40-level chain as a second argument.
+  mkdir chain
+  "$tool" jpegchain chain 10000 d 2500 || exit 1
+  make_long_chain
+  awk 'BEGIN {
+    for (dir = "chain"; level <= 10000; dir = dir "/d") {
+      if (level % 2500 == 0) print dir "/a.jpg 64 48"
+      level++
+    }
+  }' >"$root/chains"
+  cat "$root/long" >>"$root/chains"
+  for limit in $(depth_limits); do
     [ $limit = unlimited ] || limit_descriptors $limit
     row_file "a 10,000-level chain, a 40-level chain of 200-byte names (descriptors: $limit)" \
         "$root/chains" -r chain long
-    row "a 3,000-level tree with a leaf beside every level (descriptors: $limit)" \
-        "3000 $((3000 * size)) $size 64 48\n" -v0 -s -r ladder
     runner=()
   done
 }
@@ -476,7 +505,8 @@ group_share() {
 }
 
 case $group in
-  links|special|names|sizes|permissions|writes|depth|limits|share) "group_$group" ;;
+  links|special|names|sizes|permissions|writes|depth|deep|limits|share)
+    "group_$group" ;;
   *) echo "unknown group: $group" >&2; exit 2 ;;
 esac
 echo "$group: $rows rows, $failures failed"
