@@ -441,6 +441,39 @@ group_limits() {
 # Trees on an imitated network share at 1 ms a request (share_fs), walked
 # under an address-space limit: a run on a share prints what it prints on
 # the local disk, however many threads the latency calls for.
+# A reader that pauses (`ostrel -r share | less`): the run waits on its
+# output inside paused/a while the directories after it, read ahead, change
+# on the server; what it prints afterwards is what a walk that lists each
+# directory when it gets there prints: the files added, nothing of a
+# directory removed, a renamed subdirectory under its new name. Run from
+# inside the mount; the share's files are changed in ../local.
+paused_reader_row() {
+  local name=paused_reader_row_file_with_a_name_long_enough_to_fill_pages
+  mkdir -p ../local/paused/a ../local/paused/b ../local/paused/c \
+           ../local/paused/d/sub || exit 1
+  seq -f "../local/paused/a/$name%04g.jpg" 0 2999 >"$root/names"
+  printf '../local/paused/%s\n' b/1.jpg b/2.jpg c/1.jpg c/2.jpg d/sub/1.jpg \
+    >>"$root/names"
+  xargs -n 500 -a "$root/names" sh -c 'tee "$@" <../a.jpg >/dev/null' - ||
+    exit 1
+  rows=$((rows + 1))
+  # Far more output than a pipe and the output buffer hold: the run waits
+  # in paused/a for a reader that sleeps, while the tree changes.
+  { timeout 300 "$ostrel" -r paused 2>"$root/err"; echo $? >"$root/status"; } |
+    { sleep 4; cat >"$root/out"; } &
+  local reader=$!
+  sleep 2
+  cp ../a.jpg ../local/paused/b/3.jpg
+  rm -r ../local/paused/c
+  mv ../local/paused/d/sub ../local/paused/d/moved
+  wait $reader
+  local status
+  status=$(cat "$root/status")
+  timeout 300 "$ostrel" -r paused >"$root/expected" 2>>"$root/err"
+  check_run "a reader paused while the directories read ahead change" \
+    "$root/expected" $status
+}
+
 group_share() {
   local share_fs=${OSTREL_SHARE_FS:+$(realpath "$OSTREL_SHARE_FS")}
   if [ -n "${OSTREL_SANITIZED:-}" ]; then
@@ -500,6 +533,7 @@ group_share() {
   row_file "1,590 files in 259 directories on a share at 1 ms, in 60 MB" \
       "$root/tree.expected" -r -s tree
   runner=()
+  paused_reader_row
   cd "$tree" && umount mnt && wait $share_daemon
   share_mount='' share_daemon=''
 }
