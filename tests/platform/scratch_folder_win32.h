@@ -18,6 +18,18 @@ inline SearchByText& windows_disk() {
   return dynamic_cast<SearchByText&>(disk_file_system());
 }
 
+// A folder text past the ANSI functions' limit, relative, ending in `\`:
+// five levels of 60-byte names under `deep`.
+inline std::string long_folder() {
+  std::string text = "deep\\";
+  for (char level = '1'; level <= '5'; ++level)
+    text += std::string(59, 'n') + level + '\\';
+  return text;
+}
+
+// A text past the wide functions' limit too.
+inline const std::string TOO_LONG(33000, 'x');
+
 class ScratchFolder {
  public:
   ScratchFolder() {
@@ -33,12 +45,21 @@ class ScratchFolder {
   // The folder's full path, with its drive letter and `\` separators.
   std::string text() const { return dir_.path().string(); }
 
+  // Texts in the ANSI code page, of any length.
   void make_folder(const std::string& relative) const {
-    std::filesystem::create_directories(dir_ / relative);
+    std::filesystem::create_directories(dir_ / wide(relative));
   }
   void write(const std::string& relative, const std::string& bytes) const {
-    write_file(dir_ / relative,
+    write_file(dir_ / wide(relative),
                std::vector<unsigned char>(bytes.begin(), bytes.end()));
+  }
+
+  static std::wstring wide(const std::string& text) {
+    std::wstring out(text.size(), L'\0');
+    out.resize(::MultiByteToWideChar(CP_ACP, 0, text.data(),
+                                     static_cast<int>(text.size()), out.data(),
+                                     static_cast<int>(out.size())));
+    return out;
   }
 
  private:
