@@ -404,11 +404,17 @@ namespace {
 // The runtime reports a closed pipe as EPIPE, or as EINVAL with the system's
 // ERROR_NO_DATA; under Wine, a POSIX pipe whose reader has gone (`wine
 // ostrel.exe | head`) gives ERROR_PIPE_NOT_CONNECTED instead.
+// Probe threads may be running then. Exiting would stop them wherever they
+// are and then run the runtime's exit code, which can wait for ever on a
+// lock one of them held (the heap's, under Wine and Windows XP): the
+// process is ended outright instead, as SIGPIPE ends it.
 void end_if_reader_gone() {
   DWORD error = ::GetLastError();
   if (errno == EPIPE || error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ||
-      error == ERROR_PIPE_NOT_CONNECTED)
+      error == ERROR_PIPE_NOT_CONNECTED) {
+    ::TerminateProcess(::GetCurrentProcess(), 141);
     std::_Exit(141);
+  }
 }
 
 }  // namespace
