@@ -38,7 +38,12 @@ class ScratchFolder {
     previous_ = previous;
     ::SetCurrentDirectoryA(text().c_str());
   }
-  ~ScratchFolder() { ::SetCurrentDirectoryA(previous_.c_str()); }
+  // Its contents go by extended paths first: the runtime's removal stops
+  // at paths past MAX_PATH.
+  ~ScratchFolder() {
+    ::SetCurrentDirectoryA(previous_.c_str());
+    remove_contents(L"\\\\?\\" + dir_.path().wstring());
+  }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
@@ -63,6 +68,24 @@ class ScratchFolder {
   }
 
  private:
+  static void remove_contents(const std::wstring& folder) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+      const std::wstring name = data.cFileName;
+      const std::wstring path = folder + L"\\" + name;
+      if (name == L"." || name == L"..") continue;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        remove_contents(path);
+        ::RemoveDirectoryW(path.c_str());
+      } else {
+        ::DeleteFileW(path.c_str());
+      }
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+  }
+
   TempDir dir_;  // removed after the current directory has moved away
   std::string previous_;
 };
