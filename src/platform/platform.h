@@ -280,6 +280,11 @@ bool windows_paths();
 void write_output(std::string_view text);
 void flush_output();
 
+// Ends the process at once with `status`, while other threads may still be
+// running: no destructor, no exit handler and no lock of theirs is waited
+// for.
+[[noreturn]] void end_process_now(int status);
+
 // Start-up work of the process (SIGPIPE to its default action on POSIX,
 // text-mode output on Windows).
 void prepare_process();

@@ -21,6 +21,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -529,6 +530,8 @@ std::size_t address_space_limit() {
 CodePageInfo ansi_code_page() { return {}; }
 
 bool windows_paths() { return false; }
+
+void end_process_now(int status) { std::_Exit(status); }
 
 void write_output(std::string_view text) {
   if (std::fwrite(text.data(), 1, text.size(), stdout) < text.size())

@@ -1,5 +1,6 @@
 // The platform interface on Win32, through the ANSI ("A") functions, so that
-// path texts stay bytes in the ANSI code page.
+// path texts stay bytes in the ANSI code page; texts past their limit go
+// through the wide ("W") ones as extended paths (platform/extended_path.h).
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
@@ -7,11 +8,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 #include <system_error>
+#include <type_traits>
 
+#include "platform/extended_path.h"
 #include "platform/platform.h"
 #include "platform/write_error.h"
 
@@ -35,17 +40,191 @@ struct FindCloser {
 };
 using UniqueFind = std::unique_ptr<void, FindCloser>;
 
+// Every call that takes a text comes in two kinds: the ANSI one for texts
+// within its limit, the wide one for extended paths past it.
+HANDLE create_file(const char* path, DWORD access, DWORD flags) {
+  return ::CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, flags, nullptr);
+}
+HANDLE create_file(const wchar_t* path, DWORD access, DWORD flags) {
+  return ::CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+template <typename Char>
+using FindData = std::conditional_t<std::is_same_v<Char, char>,
+                                    WIN32_FIND_DATAA, WIN32_FIND_DATAW>;
+
+HANDLE find_first_file(const char* text, WIN32_FIND_DATAA& data) {
+  return ::FindFirstFileA(text, &data);
+}
+HANDLE find_first_file(const wchar_t* text, WIN32_FIND_DATAW& data) {
+  return ::FindFirstFileW(text, &data);
+}
+
+HANDLE find_first_file_ex(const char* text, FINDEX_INFO_LEVELS level,
+                          WIN32_FIND_DATAA& data, DWORD flags) {
+  return ::FindFirstFileExA(text, level, &data, FindExSearchNameMatch, nullptr,
+                            flags);
+}
+HANDLE find_first_file_ex(const wchar_t* text, FINDEX_INFO_LEVELS level,
+                          WIN32_FIND_DATAW& data, DWORD flags) {
+  return ::FindFirstFileExW(text, level, &data, FindExSearchNameMatch, nullptr,
+                            flags);
+}
+
+BOOL find_next_file(HANDLE find, WIN32_FIND_DATAA& data) {
+  return ::FindNextFileA(find, &data);
+}
+BOOL find_next_file(HANDLE find, WIN32_FIND_DATAW& data) {
+  return ::FindNextFileW(find, &data);
+}
+
+// The text converted from the ANSI code page in force, as the ANSI
+// functions convert it.
+std::optional<std::wstring> to_wide(std::string_view text) {
+  if (text.empty() || text.size() > INT_MAX) return std::nullopt;
+  const int length = static_cast<int>(text.size());
+  int size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+  if (size <= 0) return std::nullopt;
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), size);
+  return wide;
+}
+
+// A name in the ANSI code page, as the ANSI functions report it: a
+// character the code page lacks becomes its default character (`?`).
+std::string to_ansi(const wchar_t* name) {
+  int size =
+      ::WideCharToMultiByte(CP_ACP, 0, name, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return {};
+  std::string ansi(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, name, -1, ansi.data(), size, nullptr,
+                        nullptr);
+  ansi.pop_back();  // the terminator
+  return ansi;
+}
+
+std::string_view name_of(const WIN32_FIND_DATAA& data) {
+  return data.cFileName;
+}
+std::string name_of(const WIN32_FIND_DATAW& data) {
+  return to_ansi(data.cFileName);
+}
+
+// Without the terminator.
+std::size_t current_directory_length() {
+  DWORD size = ::GetCurrentDirectoryW(0, nullptr);
+  return size > 0 ? size - 1 : 0;
+}
+
+std::wstring current_directory() {
+  std::wstring current(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = ::GetCurrentDirectoryW(static_cast<DWORD>(current.size()),
+                                          current.data());
+    // Too small a buffer gives the size needed, terminator included.
+    if (length < current.size()) {
+      current.resize(length);
+      return current;
+    }
+    current.resize(length);
+  }
+}
+
+// The current directory of another drive, which Windows keeps in the
+// hidden variable `=X:`; empty where it keeps none (then the drive's root).
+std::wstring drive_current_directory(wchar_t drive) {
+  const wchar_t name[] = {L'=', drive, L':', L'\0'};
+  DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
+  if (size == 0) return {};
+  std::wstring value(size, L'\0');
+  DWORD length = ::GetEnvironmentVariableW(name, value.data(), size);
+  if (length == 0 || length >= size) return {};
+  value.resize(length);
+  return value;
+}
+
+// How a text reaches the file system: as it is, through the ANSI functions,
+// while it and its full path fit their limit (nearly always, and decided
+// without converting it); past it, through the wide ones as an extended
+// path; or not at all, past the limit of those too.
+struct Route {
+  std::optional<std::wstring> extended;
+  bool reachable = true;
+};
+
+Route route_to(const std::string& text) {
+  if (surely_fits_ansi(text, current_directory_length())) return {};
+  std::optional<std::wstring> wide = to_wide(text);
+  if (!wide) return {std::nullopt, false};
+  std::wstring current = current_directory();
+  std::optional<wchar_t> drive = other_drive(*wide, current);
+  std::wstring drive_current =
+      drive ? drive_current_directory(*drive) : std::wstring();
+  std::wstring full = full_path_of(*wide, current, drive_current);
+  if (fits_ansi(wide->size(), full.size())) return {};
+  std::optional<std::wstring> extended = extended_path(full);
+  return {extended, extended.has_value()};
+}
+
+// `call` with the text as the route takes it: the ANSI text or its extended
+// path; `unreachable` where there is no route.
+template <typename T, typename Call>
+T through_route(const std::string& text, T unreachable, Call call) {
+  Route route = route_to(text);
+  if (!route.reachable) return unreachable;
+  if (route.extended) return call(route.extended->c_str());
+  return call(text.c_str());
+}
+
 UniqueHandle open_existing(const std::string& path, DWORD access,
                            DWORD flags) {
-  HANDLE handle = ::CreateFileA(path.c_str(), access,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, flags, nullptr);
+  HANDLE handle = through_route(
+      path, INVALID_HANDLE_VALUE,
+      [&](auto text) { return create_file(text, access, flags); });
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return UniqueHandle(handle);
 }
 
 bool is_directory(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The fast listing: no short names looked up (FindExInfoBasic) and more
+// entries fetched per call (FIND_FIRST_EX_LARGE_FETCH). Windows before 7
+// refuses both with ERROR_INVALID_PARAMETER, and then lists the way
+// FindFirstFile does. The information level only chooses what is returned:
+// the file system still matches the pattern against each entry's short
+// (8.3) name as well as its long one, as it does for FindFirstFile, so
+// `*.jpg` finds `photo.jpgx` (short name PHOTO~1.JPG) either way, in the
+// same order.
+template <typename Char>
+bool list_entries(const Char* search_text,
+                  const std::function<bool(const DirectoryEntry&)>& on_entry) {
+  FindData<Char> data;
+  HANDLE first = find_first_file_ex(search_text, FindExInfoBasic, data,
+                                    FIND_FIRST_EX_LARGE_FETCH);
+  if (first == INVALID_HANDLE_VALUE &&
+      ::GetLastError() == ERROR_INVALID_PARAMETER)
+    first = find_first_file_ex(search_text, FindExInfoStandard, data, 0);
+  if (first == INVALID_HANDLE_VALUE) return false;
+  UniqueFind find(first);
+  do {
+    const auto& name = name_of(data);
+    if (!on_entry(DirectoryEntry{name, is_directory(data.dwFileAttributes)}))
+      break;
+  } while (find_next_file(find.get(), data));
+  return true;
+}
+
+template <typename Char>
+Result<bool> look_up(const Char* text) {
+  FindData<Char> data;
+  HANDLE find = find_first_file(text, data);
+  if (find == INVALID_HANDLE_VALUE) return Failure::none_found;
+  ::FindClose(find);
+  return is_directory(data.dwFileAttributes);
 }
 
 // A disk file, open for positioned reads.
@@ -95,38 +274,14 @@ class Win32FileSystem final : public SearchByText {
   bool search(const std::string& search_text,
               const std::function<bool(const DirectoryEntry&)>& on_entry)
       override {
-    // The fast listing: no short names looked up (FindExInfoBasic) and more
-    // entries fetched per call (FIND_FIRST_EX_LARGE_FETCH). Windows before 7
-    // refuses both with ERROR_INVALID_PARAMETER, and then lists the way
-    // FindFirstFileA does. The information level only chooses what is
-    // returned: the file system still matches the pattern against each
-    // entry's short (8.3) name as well as its long one, as it does for
-    // FindFirstFileA, so `*.jpg` finds `photo.jpgx` (short name PHOTO~1.JPG)
-    // either way, in the same order.
-    WIN32_FIND_DATAA data;
-    HANDLE first = ::FindFirstFileExA(search_text.c_str(), FindExInfoBasic,
-                                      &data, FindExSearchNameMatch, nullptr,
-                                      FIND_FIRST_EX_LARGE_FETCH);
-    if (first == INVALID_HANDLE_VALUE &&
-        ::GetLastError() == ERROR_INVALID_PARAMETER)
-      first = ::FindFirstFileExA(search_text.c_str(), FindExInfoStandard,
-                                 &data, FindExSearchNameMatch, nullptr, 0);
-    if (first == INVALID_HANDLE_VALUE) return false;
-    UniqueFind find(first);
-    do {
-      if (!on_entry(DirectoryEntry{data.cFileName,
-                                   is_directory(data.dwFileAttributes)}))
-        break;
-    } while (::FindNextFileA(find.get(), &data));
-    return true;
+    return through_route(search_text, false, [&](auto text) {
+      return list_entries(text, on_entry);
+    });
   }
 
   Result<bool> lookup(const std::string& text) override {
-    WIN32_FIND_DATAA data;
-    HANDLE find = ::FindFirstFileA(text.c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return Failure::none_found;
-    ::FindClose(find);
-    return is_directory(data.dwFileAttributes);
+    return through_route(text, Result<bool>(Failure::none_found),
+                         [](auto path) { return look_up(path); });
   }
 
   std::optional<std::string> full_path(const std::string& text) override {
@@ -257,7 +412,7 @@ void end_if_reader_gone() {
   DWORD error = ::GetLastError();
   if (errno == EPIPE || error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ||
       error == ERROR_PIPE_NOT_CONNECTED)
-    std::_Exit(141);
+    end_process_now(141);
 }
 
 // Any other failed write (a full disk) ends the run too, reported.
@@ -268,6 +423,15 @@ void end_if_reader_gone() {
 }
 
 }  // namespace
+
+// Exiting would stop the probe threads wherever they are and then run the
+// runtime's exit code, which can wait for ever on a lock one of them held
+// (the heap's, under Wine and Windows XP): the process is ended outright,
+// as a signal ends it on POSIX.
+void end_process_now(int status) {
+  ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(status));
+  std::_Exit(status);
+}
 
 void write_output(std::string_view text) {
   if (std::fwrite(text.data(), 1, text.size(), stdout) < text.size())

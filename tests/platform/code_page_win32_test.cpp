@@ -59,6 +59,23 @@ TEST_F(CodePage932, TrailByteIsNeverASeparator) {
   });
   EXPECT_EQ(found, std::vector<std::string>{TABLE + "\\a.jpg"});
   EXPECT_TRUE(test::windows_disk().open_path(found.front()));
+
+  // Past the ANSI functions' limit: 606 bytes, 306 characters.
+  std::string deep;
+  for (int level = 0; level < 6; ++level) {
+    for (int i = 0; i < 50; ++i) deep += TABLE;
+    deep += '\\';
+  }
+  folder.make_folder(deep + TABLE);
+  folder.write(deep + TABLE + "\\a.jpg", "a");
+  EXPECT_EQ(classify_path(style, fs, deep + TABLE), 1);
+  found.clear();
+  test::windows_disk().search(deep + TABLE, [&](const DirectoryEntry& entry) {
+    found.push_back(std::string(entry.name));
+    return true;
+  });
+  EXPECT_EQ(found, std::vector<std::string>{TABLE});
+  EXPECT_TRUE(test::windows_disk().open_path(deep + TABLE + "\\a.jpg"));
 }
 
 }  // namespace

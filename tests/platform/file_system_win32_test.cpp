@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/extended_path.h"
 #include "platform/platform.h"
 #include "scratch_folder_win32.h"
 
@@ -34,9 +35,12 @@ class FileSystemWin32 : public ::testing::Test {
     folder_.write("photos\\a.jpg", "a");
     folder_.write("photos\\B.JPG", "b");
     folder_.write("photos\\c.txt", "c");
+    folder_.make_folder(deep_ + "sub");
+    folder_.write(deep_ + "a.jpg", "a");
   }
   test::ScratchFolder folder_;
   SearchByText& fs_ = test::windows_disk();
+  const std::string deep_ = test::long_folder();
 };
 
 TEST_F(FileSystemWin32, SearchReportsStoredNamesAndDirectories) {
@@ -48,11 +52,16 @@ TEST_F(FileSystemWin32, SearchReportsStoredNamesAndDirectories) {
   Found everything = search_all(folder_.text() + "\\photos\\*.*");
   EXPECT_EQ(everything.count("c.txt"), 1u);
   EXPECT_EQ(everything.count("sub.jpg"), 1u);
+  // Past the ANSI functions' limit, relative or drive-relative.
+  EXPECT_EQ(search_all(deep_ + "*.jpg"), (Found{{"a.jpg", false}}));
+  EXPECT_EQ(search_all(folder_.text().substr(0, 2) + deep_ + "*.*").count("sub"),
+            1u);
 }
 
 TEST_F(FileSystemWin32, SearchThatFindsNothingFailsAtOnce) {
-  for (const char* text : {"photos\\*.gif", "missing\\*.*", "photos\\",
-                           "photos\\zz.jpg", ""}) {
+  for (const std::string& text : std::vector<std::string>{
+           "photos\\*.gif", "missing\\*.*", "photos\\", "photos\\zz.jpg", "",
+           deep_ + "*.gif", test::TOO_LONG}) {
     bool any = true;
     EXPECT_TRUE(search_all(text, &any).empty()) << text;
     EXPECT_FALSE(any) << text;
@@ -110,6 +119,11 @@ TEST_F(FileSystemWin32, LookupAnswersByTheEntryFound) {
       {"photos\\", std::nullopt},
       {"photos/", std::nullopt},
       {"missing", std::nullopt},
+      {deep_ + "sub", true},
+      {deep_ + "a.jpg", false},
+      {folder_.text() + "/" + deep_ + "sub\\..\\a.jpg", false},
+      {deep_ + "missing", std::nullopt},
+      {test::TOO_LONG, std::nullopt},
   };
   for (const auto& c : cases) {
     Result<bool> found = fs_.lookup(c.text);
@@ -128,6 +142,23 @@ TEST_F(FileSystemWin32, FullPathIsResolvedAndNeverCut) {
   ASSERT_GT(whole.size(), 260u);
   EXPECT_EQ(fs_.full_path(long_name).value_or(whole), whole);
   EXPECT_EQ(fs_.full_path(""), std::nullopt);
+  // Texts past the limit are made absolute as Windows makes them.
+  wchar_t current[MAX_PATH];
+  ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH, current), 2u);
+  const std::string drive = folder_.text().substr(0, 2);
+  std::string climb_above_root = deep_;
+  for (int i = 0; i < 30; ++i) climb_above_root += "..\\";
+  for (const std::string& text : std::vector<std::string>{
+           "photos\\a.jpg", "photos/../other/", "photos.\\.\\a.jpg. ",
+           drive + "photos\\..", "\\photos", deep_ + "..\\..\\x",
+           drive + climb_above_root + "x"}) {
+    std::wstring wide = test::ScratchFolder::wide(text);
+    std::wstring expected(::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr),
+                          L'\0');
+    expected.resize(::GetFullPathNameW(wide.c_str(), expected.size(),
+                                       expected.data(), nullptr));
+    EXPECT_EQ(full_path_of(wide, current, L""), expected) << text;
+  }
 }
 
 TEST_F(FileSystemWin32, DriveTypeTellsRootsThatExist) {
@@ -152,6 +183,14 @@ TEST_F(FileSystemWin32, DirectoryIdIsTheSameForEverySpelling) {
   EXPECT_EQ(fs_.directory_id(folder_.text() + "\\photos"), id);
   EXPECT_NE(fs_.directory_id("other"), id);
   EXPECT_NE(fs_.directory_id("photos\\sub.jpg"), id);
+  auto deep_id = fs_.directory_id(deep_);
+  ASSERT_TRUE(deep_id);
+  for (std::string text : {folder_.text() + "\\" + deep_,
+                           folder_.text().substr(0, 2) + deep_ + "sub\\..",
+                           deep_ + ".\\sub/../"})
+    EXPECT_EQ(fs_.directory_id(text), deep_id) << text;
+  EXPECT_NE(fs_.directory_id(deep_ + "sub"), deep_id);
+  EXPECT_EQ(fs_.directory_id(test::TOO_LONG), std::nullopt);
   EXPECT_EQ(fs_.directory_id(""), fs_.directory_id("."));
   EXPECT_EQ(fs_.directory_id("photos\\a.jpg"), std::nullopt);
   EXPECT_EQ(fs_.directory_id("missing"), std::nullopt);

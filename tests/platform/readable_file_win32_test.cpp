@@ -40,6 +40,9 @@ TEST(ReadableFileWin32, OpensOnlyExistingDiskFiles) {
   test::ScratchFolder folder;
   folder.make_folder("photos");
   folder.write("photos\\a.jpg", "x");
+  const std::string deep = test::long_folder();
+  folder.make_folder(deep);
+  folder.write(deep + "a.jpg", "x");
   const std::string full = folder.text() + "\\photos\\a.jpg";
   const struct {
     std::string path;
@@ -58,6 +61,12 @@ TEST(ReadableFileWin32, OpensOnlyExistingDiskFiles) {
       {"NUL", false},
       {"photos\\nul.jpg", false},
       {"con.jpg", false},
+      // Past the ANSI functions' limit, and past the wide functions' too.
+      {deep + "a.jpg", true},
+      {folder.text() + "\\" + deep + "a.jpg", true},
+      {deep, false},
+      {deep + "b.jpg", false},
+      {test::TOO_LONG, false},
   };
   for (const auto& c : cases)
     EXPECT_EQ(test::windows_disk().open_path(c.path).ok(), c.opens)
