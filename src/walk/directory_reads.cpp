@@ -33,8 +33,9 @@ DirectoryReads::DirectoryReads(Latency& latency, unsigned most_reads,
       queue_(latency, most_threads) {}
 
 std::chrono::steady_clock::duration DirectoryReads::listing_lifetime() const {
+  if (fixed_lifetime_) return *fixed_lifetime_;
   return std::max<std::chrono::steady_clock::duration>(
-      shortest_lifetime_, latency_.slow_time() * ROUND_TRIPS_KEPT);
+      SHORTEST_LIFETIME, latency_.slow_time() * ROUND_TRIPS_KEPT);
 }
 
 std::size_t DirectoryReads::places_to_read(

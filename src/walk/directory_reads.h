@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -95,13 +96,14 @@ class DirectoryReads {
   // again: about a second, or a few round trips, whichever is longer.
   std::chrono::steady_clock::duration listing_lifetime() const;
 
-  // Tests shorten the second, and read ahead where every request is quick.
-  void set_shortest_lifetime(std::chrono::steady_clock::duration lifetime) {
-    shortest_lifetime_ = lifetime;
+  // Tests fix the lifetime, and read ahead where every request is quick.
+  void set_listing_lifetime(std::chrono::steady_clock::duration lifetime) {
+    fixed_lifetime_ = lifetime;
   }
   void read_ahead_always() { always_ = true; }
 
  private:
+  static constexpr std::chrono::seconds SHORTEST_LIFETIME{1};
   static constexpr int ROUND_TRIPS_KEPT = 4;
   // Read ahead however fast the walk goes: a few levels of a tree.
   static constexpr std::size_t FEWEST_PLACES = 16;
@@ -109,8 +111,7 @@ class DirectoryReads {
   Latency& latency_;
   const unsigned most_reads_;
   bool always_ = false;
-  std::chrono::steady_clock::duration shortest_lifetime_ =
-      std::chrono::seconds(1);
+  std::optional<std::chrono::steady_clock::duration> fixed_lifetime_;
   IoQueue queue_;
 };
 

@@ -235,7 +235,7 @@ class Walker {
   // directory may have changed since.
   bool usable(const AheadRead& ahead) const {
     return ahead.node && !ahead.request->walked_before &&
-           Clock::now() - ahead.ended_at <= reads_->listing_lifetime();
+           Clock::now() - ahead.ended_at < reads_->listing_lifetime();
   }
 
   // Opens and reads the subdirectory `name` of `parent`, unless it cannot

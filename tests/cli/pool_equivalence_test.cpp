@@ -196,7 +196,7 @@ Outcome run_all(const Tree& tree, const std::vector<std::string>& arguments,
   DirectoryReads reads(latency, std::min(shape.reads, budget.reads), 8);
   reads.read_ahead_always();
   if (setting.listing_lifetime)
-    reads.set_shortest_lifetime(*setting.listing_lifetime);
+    reads.set_listing_lifetime(*setting.listing_lifetime);
   bool changed = false;
   LinePrinter print = [&](std::string_view line) {
     outcome.output += line;
