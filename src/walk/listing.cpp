@@ -16,6 +16,12 @@ NameList::NameList(std::vector<std::string> texts) : texts_(std::move(texts)) {
             });
 }
 
+std::size_t NameList::longest() const {
+  std::size_t longest = 0;
+  for (const std::string& text : texts_) longest = std::max(longest, text.size());
+  return longest;
+}
+
 int compare_names(std::string_view a, std::string_view b) {
   std::size_t common = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < common; ++i) {

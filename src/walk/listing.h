@@ -31,6 +31,8 @@ class NameList {
   const std::string& operator[](std::size_t index) const {
     return *slots_[index];
   }
+  // The length of the longest entry.
+  std::size_t longest() const;
 
  private:
   std::vector<std::string> texts_;
