@@ -68,7 +68,8 @@ std::optional<DirectoryListing> WalkQueue::take_front(NodeRef& node) {
   std::optional<DirectoryListing> read = read_here(next, node);
   if (next.children_queued &&
       !(read && read->directories &&
-        requeue_children(entries_.begin(), node, *read->directories)))
+        requeue_children(entries_.begin(), node, *read->directories,
+                         path_.size())))
     drop_children(entries_.begin());
   return read;
 }
@@ -123,13 +124,13 @@ bool WalkQueue::queue_children(Entries::iterator before, const NodeRef& node,
 }
 
 // Brings the subdirectories queued behind `directory` from an older listing
-// in line with `names`, its listing now: those no longer listed go with all
-// below them, the new ones are queued in their places, and the others stay
-// as they are. False when there was no memory; then the queue may hold
-// some of each.
+// in line with `names`, its listing now, the directory's text being
+// `text_length` long: those no longer listed go with all below them, the
+// new ones are queued in their places, and the others stay as they are.
+// False when there was no memory; then the queue may hold some of each.
 bool WalkQueue::requeue_children(Entries::iterator directory,
-                                 const NodeRef& node, const NameList& names) {
-  std::size_t text_length = path_.size();
+                                 const NodeRef& node, const NameList& names,
+                                 std::size_t text_length) {
   std::size_t depth = directory->depth + 1;
   auto child = std::next(directory);
   try {
@@ -197,15 +198,36 @@ void WalkQueue::start_reads() {
   std::size_t place = 0;
   for (auto at = entries_.begin(); at != entries_.end() && place < places;
        ++at, ++place) {
-    if (at->ahead) continue;
+    if (at->ahead) {
+      // The front is the walk's to wait for, or to read itself.
+      if (place > 0 && stale_when_taken(*at->ahead, place) && !start_read(at))
+        return;
+      continue;
+    }
     if (reads_held_ >= DirectoryReads::HELD_PER_PLACE * places &&
         !drop_furthest_read(place))
       return;
     if (!start_read(at)) return;
+    ++reads_held_;
   }
 }
 
-// False when there was no room to start it.
+// A read that ended so long ago that, at the walk's pace, its listing will
+// have gone stale by the time the walk gets to its place: it is read again
+// now, so that the walk does not wait for that then.
+bool WalkQueue::stale_when_taken(const AheadRead& ahead,
+                                 std::size_t place) const {
+  if (!ahead.ended || !ahead.node) return false;
+  Clock::duration lifetime = reads_->listing_lifetime();
+  Clock::duration waited = Clock::now() - ahead.ended_at;
+  auto to_come = std::chrono::duration_cast<Clock::duration>(
+      take_interval_ * static_cast<double>(place));
+  // Not before half its life, so that a read is not read again and again.
+  return waited >= lifetime / 2 && waited + to_come >= lifetime;
+}
+
+// Starts a read of `directory`, in place of the one it has, if any. False
+// when there was no room to start it.
 bool WalkQueue::start_read(Entries::iterator directory) {
   DirectoryCache::Reservation room = cache_.reserve();
   if (!room) return false;
@@ -233,7 +255,6 @@ bool WalkQueue::start_read(Entries::iterator directory) {
   } catch (const std::bad_alloc&) {
     return false;
   }
-  ++reads_held_;
   return true;
 }
 
@@ -299,12 +320,19 @@ void WalkQueue::keep_directory(AheadRead& ahead) {
   } catch (const std::bad_alloc&) {
     return;
   }
-  if (request.walked_before || !request.listing.files ||
-      !request.listing.directories)
-    return;
-  queued->children_queued = queue_children(
-      std::next(queued), ahead.node, *request.listing.directories,
-      queued->text_length(), queued->depth + 1);
+  if (request.walked_before) return;
+  const std::optional<NameList>& names = request.listing.directories;
+  bool queued_now =
+      request.listing.files && names &&
+      (queued->children_queued
+           ? requeue_children(queued, ahead.node, *names, queued->text_length())
+           : queue_children(std::next(queued), ahead.node, *names,
+                            queued->text_length(), queued->depth + 1));
+  // What stands behind it from an older listing goes where the new one
+  // could not be queued; the walk lists the directory again when it gets
+  // there.
+  if (!queued_now && queued->children_queued) drop_children(queued);
+  queued->children_queued = queued_now;
 }
 
 // False for a directory this walk has met before. One that has no identity

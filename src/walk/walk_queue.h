@@ -91,13 +91,14 @@ class WalkQueue {
                       const NameList& names, std::size_t text_length,
                       std::size_t depth);
   bool requeue_children(Entries::iterator directory, const NodeRef& node,
-                        const NameList& names);
+                        const NameList& names, std::size_t text_length);
   void drop_children(Entries::iterator directory);
   bool usable(const AheadRead& ahead) const;
   std::optional<DirectoryListing> read_here(const Entry& next, NodeRef& node);
   void count_take();
   void start_reads();
   bool start_read(Entries::iterator directory);
+  bool stale_when_taken(const AheadRead& ahead, std::size_t place) const;
   bool drop_furthest_read(std::size_t places);
   void drop_read(Entries::iterator directory);
   void collect_ended_reads(bool wait);
