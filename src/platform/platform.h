@@ -38,9 +38,9 @@ class ReadableFile {
   // The file's size from its status, taken when it was opened.
   virtual std::uint64_t size() const = 0;
 
-  // Says that the reads to come fall in these ranges and nowhere else,
-  // where reads wait for a disk or a network: all are asked for at once,
-  // and nothing beyond them is brought in on a read's account.
+  // Says, before the reads, that they will fall in these ranges, where
+  // reads wait for a disk or a network: all are asked for at once, and
+  // nothing beyond them is brought in on a read's account (at most two).
   virtual void will_read(std::span<const ByteRange> /*ranges*/) const {}
 };
 

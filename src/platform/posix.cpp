@@ -17,6 +17,8 @@
 #endif
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -255,6 +257,7 @@ class PosixFile final : public ReadableFile {
     // read beyond what the client last saw of the file costs a round trip
     // to ask for its attributes again.
     if (size_ > 0) size = offset < size_ ? std::min<std::uint64_t>(size, size_ - offset) : 0;
+    if (outside_what_was_asked(offset, size)) read_randomly();
     std::size_t done = 0;
     while (done < size) {
       ssize_t got = ::pread(fd_.get(), buffer + done, size - done,
@@ -273,21 +276,44 @@ class PosixFile final : public ReadableFile {
   std::uint64_t size() const override { return size_; }
 
   void will_read(std::span<const ByteRange> ranges) const override {
-#if defined(POSIX_FADV_RANDOM) && defined(POSIX_FADV_WILLNEED)
-    // Random access turns off the read-ahead that each later read would
-    // start, which on a share costs bytes on the wire and nothing else.
-    ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_RANDOM);
+    asked_count_ = std::min(ranges.size(), asked_.size());
+    std::copy_n(ranges.begin(), asked_count_, asked_.begin());
+#ifdef POSIX_FADV_WILLNEED
     for (const ByteRange& range : ranges)
       ::posix_fadvise(fd_.get(), static_cast<off_t>(range.offset),
                       static_cast<off_t>(range.size), POSIX_FADV_WILLNEED);
-#else
-    (void)ranges;
 #endif
   }
 
  private:
+  // A read past what was asked for, of a file that was told what would be
+  // read: the first such read turns off the read-ahead that it and each
+  // later read would start, which on a share costs bytes on the wire. Most
+  // files never get there, and are spared the request.
+  bool outside_what_was_asked(std::uint64_t offset, std::size_t size) const {
+    if (asked_count_ == 0 || random_.load(std::memory_order_relaxed))
+      return false;
+    return std::none_of(
+        asked_.begin(), asked_.begin() + asked_count_,
+        [&](const ByteRange& range) {
+          return offset >= range.offset &&
+                 offset + size <= range.offset + range.size;
+        });
+  }
+
+  void read_randomly() const {
+    random_.store(true, std::memory_order_relaxed);
+#ifdef POSIX_FADV_RANDOM
+    ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_RANDOM);
+#endif
+  }
+
   Descriptor fd_;
   std::uint64_t size_ = 0;
+  // What `will_read` asked for, set before the reads.
+  mutable std::array<ByteRange, 2> asked_{};
+  mutable std::size_t asked_count_ = 0;
+  mutable std::atomic<bool> random_{false};
 };
 
 FileResult open_file_named(int dir, const char* name) {
