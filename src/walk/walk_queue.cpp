@@ -195,12 +195,15 @@ void WalkQueue::count_take() {
 void WalkQueue::start_reads() {
   if (!reads_ || !reads_->wanted()) return;
   std::size_t places = reads_->places_to_read(take_interval_);
+  const Clock::time_point now = Clock::now();
+  const Clock::duration lifetime = reads_->listing_lifetime();
   std::size_t place = 0;
   for (auto at = entries_.begin(); at != entries_.end() && place < places;
        ++at, ++place) {
     if (at->ahead) {
       // The front is the walk's to wait for, or to read itself.
-      if (place > 0 && stale_when_taken(*at->ahead, place) && !start_read(at))
+      if (place > 0 && stale_when_taken(*at->ahead, place, now, lifetime) &&
+          !start_read(at))
         return;
       continue;
     }
@@ -214,16 +217,17 @@ void WalkQueue::start_reads() {
 
 // A read that ended so long ago that, at the walk's pace, its listing will
 // have gone stale by the time the walk gets to its place: it is read again
-// now, so that the walk does not wait for that then.
-bool WalkQueue::stale_when_taken(const AheadRead& ahead,
-                                 std::size_t place) const {
+// now, so that the walk does not wait for that then. Not before half its
+// life, so that a read is not read again and again.
+bool WalkQueue::stale_when_taken(const AheadRead& ahead, std::size_t place,
+                                 Clock::time_point now,
+                                 Clock::duration lifetime) const {
   if (!ahead.ended || !ahead.node) return false;
-  Clock::duration lifetime = reads_->listing_lifetime();
-  Clock::duration waited = Clock::now() - ahead.ended_at;
+  Clock::duration waited = now - ahead.ended_at;
+  if (waited < lifetime / 2) return false;
   auto to_come = std::chrono::duration_cast<Clock::duration>(
       take_interval_ * static_cast<double>(place));
-  // Not before half its life, so that a read is not read again and again.
-  return waited >= lifetime / 2 && waited + to_come >= lifetime;
+  return waited + to_come >= lifetime;
 }
 
 // Starts a read of `directory`, in place of the one it has, if any. False

@@ -98,7 +98,8 @@ class WalkQueue {
   void count_take();
   void start_reads();
   bool start_read(Entries::iterator directory);
-  bool stale_when_taken(const AheadRead& ahead, std::size_t place) const;
+  bool stale_when_taken(const AheadRead& ahead, std::size_t place,
+                        Clock::time_point now, Clock::duration lifetime) const;
   bool drop_furthest_read(std::size_t places);
   void drop_read(Entries::iterator directory);
   void collect_ended_reads(bool wait);
