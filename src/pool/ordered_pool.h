@@ -63,12 +63,19 @@
 //
 //   Stopping. The destructor sets `stopping_`, wakes every worker and
 //   joins them; a worker checks `stopping_` before it sleeps.
+//
+//   Sizing. While jobs wait (the shared latency estimate says so), the
+//   queuing thread wakes a thread per queued job, as many as the jobs' time
+//   calls for, but no more than twice what the pool ends in the time a job
+//   takes unqueued: every thread times one job in four into `timed_ends_`
+//   and `quickest_`, and the queuing thread reads them every 100 ms.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <bit>
 #include <chrono>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -146,7 +153,10 @@ class OrderedPool {
 
   std::uint64_t in_flight() const { return submitted_ - retired_; }
   std::uint64_t window() const;
+  std::uint64_t threads_while_slow() const;
   std::uint64_t useful_threads();
+  void measure_throughput();
+  void count_timed(Latency::Clock::duration took);
   Slot& slot(std::uint64_t index) { return slots_[index & mask_]; }
   void make_room(std::size_t weight);
   void grow_for_slow_jobs();
@@ -171,6 +181,13 @@ class OrderedPool {
   // One job in four is timed: a cold disk is told within a few dozen jobs
   // for a quarter of the clock reads.
   static constexpr std::uint64_t TIMED_EVERY = 4;
+  // How the throughput is measured while jobs wait: over spans of this,
+  // once at least so many jobs ended in one, with room for twice what it
+  // calls for, so that a pool held back by too few threads still grows.
+  static constexpr std::chrono::milliseconds THROUGHPUT_SPAN{100};
+  static constexpr std::uint64_t FEWEST_ENDS = 64;
+  static constexpr double THROUGHPUT_GAIN = 2;
+  static constexpr std::chrono::seconds UNQUEUED_MEMORY{5};
   static constexpr std::uint64_t NO_JOB = ~std::uint64_t{0};
 
   Runner& runner_;
@@ -194,6 +211,13 @@ class OrderedPool {
   std::uint64_t submitted_ = 0;
   std::uint64_t retired_ = 0;
   std::size_t weight_ = 0;
+  // The jobs in flight the throughput calls for while jobs wait (0 while
+  // unknown), and the span it is measured over.
+  std::uint64_t capacity_ = 0;
+  Latency::Clock::time_point span_start_;
+  std::uint64_t ends_at_span_start_ = 0;
+  std::uint32_t unqueued_us_ = UINT32_MAX;
+  Latency::Clock::time_point unqueued_since_;
 
   // Jobs below `published_` may run; `claimed_` is the next one that no
   // thread has taken yet. Each on a line apart from what other threads
@@ -203,6 +227,10 @@ class OrderedPool {
   // Read for every job, written seldom.
   alignas(64) std::atomic<std::uint64_t> awaited_{NO_JOB};
   std::atomic<bool> stopping_{false};
+  // Timed jobs ended, and the quickest of them since the span began, in
+  // microseconds; written by every thread that times a job.
+  alignas(64) std::atomic<std::uint64_t> timed_ends_{0};
+  std::atomic<std::uint32_t> quickest_{UINT32_MAX};
   alignas(64) WakeSignal work_ready_;
   WakeSignal job_done_;
   std::vector<Thread> threads_;
@@ -234,14 +262,48 @@ OrderedPool<Runner>::~OrderedPool() {
 template <typename Runner>
 std::uint64_t OrderedPool<Runner>::window() const {
   std::uint64_t wanted = fast_window_;
-  if (latency_.is_slow()) {
-    std::uint64_t threads = std::clamp<std::uint64_t>(
-        latency_.in_flight_wanted(SPAN_PER_THREAD), fast_threads_,
-        slow_threads_);
-    wanted = std::clamp<std::uint64_t>(threads * WINDOW_PER_THREAD,
+  if (latency_.is_slow())
+    wanted = std::clamp<std::uint64_t>(threads_while_slow() * WINDOW_PER_THREAD,
                                        fast_window_, slow_window_);
-  }
   return std::min<std::uint64_t>(wanted, mask_ + 1);
+}
+
+// While jobs wait: one thread for every span of their mean time, but no
+// more than twice what the pool ends in the time a job takes unqueued,
+// once that is known: jobs beyond that only queue at the server (a share's
+// own limit), where they hold up everything else that waits there.
+template <typename Runner>
+std::uint64_t OrderedPool<Runner>::threads_while_slow() const {
+  std::uint64_t wanted = latency_.in_flight_wanted(SPAN_PER_THREAD);
+  if (capacity_ > 0) wanted = std::min(wanted, capacity_);
+  return std::clamp<std::uint64_t>(wanted, fast_threads_, slow_threads_);
+}
+
+// Measures what the pool ends per second while jobs wait, over spans of
+// THROUGHPUT_SPAN, from the timed jobs alone.
+template <typename Runner>
+void OrderedPool<Runner>::measure_throughput() {
+  auto now = Latency::Clock::now();
+  if (now - span_start_ < THROUGHPUT_SPAN) return;
+  std::uint64_t ends = timed_ends_.load(std::memory_order_relaxed);
+  std::uint32_t quickest = quickest_.exchange(UINT32_MAX, std::memory_order_relaxed);
+  std::uint64_t ended = (ends - ends_at_span_start_) * TIMED_EVERY;
+  std::chrono::duration<double> span = now - span_start_;
+  // A job's time without waiting in a queue: the quickest of the last few
+  // seconds. Jobs queued at a busy server are all slow; one that was not,
+  // a while ago, tells what a job takes.
+  if (quickest != UINT32_MAX &&
+      (quickest < unqueued_us_ || now - unqueued_since_ > UNQUEUED_MEMORY)) {
+    unqueued_us_ = quickest;
+    unqueued_since_ = now;
+  }
+  if (span_start_ != Latency::Clock::time_point() && ended >= FEWEST_ENDS) {
+    double in_unqueued = static_cast<double>(ended) / span.count() *
+                         static_cast<double>(unqueued_us_) * 1e-6;
+    capacity_ = static_cast<std::uint64_t>(THROUGHPUT_GAIN * in_unqueued) + 1;
+  }
+  span_start_ = now;
+  ends_at_span_start_ = ends;
 }
 
 // The threads worth waking now: as many as there are processors while
@@ -258,17 +320,16 @@ std::uint64_t OrderedPool<Runner>::useful_threads() {
     }
     return computing_threads_;
   }
-  std::uint64_t wanted = latency_.in_flight_wanted(SPAN_PER_THREAD);
-  return std::min<std::uint64_t>(
-      std::clamp<std::uint64_t>(wanted, fast_threads_, slow_threads_),
-      most_threads_);
+  return std::min<std::uint64_t>(threads_while_slow(), most_threads_);
 }
 
 template <typename Runner>
 template <typename Fill>
 std::uint64_t OrderedPool<Runner>::submit(Fill&& fill, std::size_t weight) {
-  if (mask_ + 1 < slow_window_ && has_threads() && latency_.is_slow())
-    grow_for_slow_jobs();
+  if (has_threads() && latency_.is_slow()) {
+    measure_throughput();
+    if (mask_ + 1 < slow_window_) grow_for_slow_jobs();
+  }
   make_room(weight);
   Slot& next = slot(submitted_);
   fill(next.job);
@@ -390,9 +451,24 @@ void OrderedPool<Runner>::run(std::uint64_t index, Worker* worker) {
   } catch (...) {
     job.error = std::current_exception();
   }
-  if (timed) latency_.record(Latency::Clock::now() - start);
+  if (timed) count_timed(Latency::Clock::now() - start);
   job.done.store(1, std::memory_order_seq_cst);
   if (awaited_.load(std::memory_order_seq_cst) == index) job_done_.notify_one();
+}
+
+// A timed job counts for the latency and for the pool's throughput.
+template <typename Runner>
+void OrderedPool<Runner>::count_timed(Latency::Clock::duration took) {
+  latency_.record(took);
+  timed_ends_.fetch_add(1, std::memory_order_relaxed);
+  auto micros = static_cast<std::uint32_t>(std::min<std::int64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(took).count(),
+      UINT32_MAX - 1));
+  std::uint32_t quickest = quickest_.load(std::memory_order_relaxed);
+  while (micros < quickest &&
+         !quickest_.compare_exchange_weak(quickest, micros,
+                                          std::memory_order_relaxed)) {
+  }
 }
 
 template <typename Runner>
