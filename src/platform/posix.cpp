@@ -572,10 +572,12 @@ void prepare_process() {
   // A reader that goes away (`ostrel -r big | head`) ends the run at once.
   ::signal(SIGPIPE, SIG_DFL);
 #ifdef M_ARENA_MAX
-  // One heap for every thread: glibc would give each thread that waits on
-  // a share an arena of its own, reserving 64 MiB of address space apiece,
-  // which a limit on address space (`ulimit -v`) soon runs out of.
-  ::mallopt(M_ARENA_MAX, 1);
+  // Under a limit on address space (`ulimit -v`), one heap for every
+  // thread: glibc would give each thread that waits on a share an arena of
+  // its own, reserving 64 MiB of address space apiece, which the limit
+  // soon runs out of. Without one, the arenas spare the threads each
+  // other's lock.
+  if (address_space_limit() != SIZE_MAX) ::mallopt(M_ARENA_MAX, 1);
 #endif
   static char buffer[1 << 16];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
