@@ -54,6 +54,8 @@ struct DirectoryRead final : IoRequest {
   const WalkedSet* walked = nullptr;
   DirectoryCache::Reservation room;
   Latency* latency = nullptr;
+  // The walk's own record of the read, gone when the walk dropped it.
+  std::weak_ptr<void> owner;
 
   // What the read found: the directory, or none when it did not open (or
   // there was no memory to open it); with it, unless it proved walked

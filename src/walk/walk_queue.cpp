@@ -43,7 +43,6 @@ std::optional<DirectoryListing> WalkQueue::take_front(NodeRef& node) {
   if (next.ahead && !next.ahead->ended &&
       reads_->queue().take_back(*next.ahead->request)) {
     // Not started yet: read here rather than wait behind other reads.
-    started_.erase(next.ahead->request.get());
     next.ahead.reset();
     --reads_held_;
   }
@@ -248,13 +247,8 @@ bool WalkQueue::start_read(Entries::iterator directory) {
     auto ahead = std::make_shared<AheadRead>();
     ahead->request = request;
     ahead->queued = directory;
-    started_.emplace(request.get(), ahead);
-    try {
-      reads_->queue().push(request);
-    } catch (const std::bad_alloc&) {
-      started_.erase(request.get());
-      throw;
-    }
+    request->owner = ahead;
+    reads_->queue().push(request);
     directory->ahead = std::move(ahead);
   } catch (const std::bad_alloc&) {
     return false;
@@ -302,9 +296,7 @@ void WalkQueue::collect_ended_reads(bool wait) {
     wait = false;
     auto request = std::static_pointer_cast<DirectoryRead>(ended);
     request->parent = DirectoryCache::Pin();
-    auto found = started_.find(request.get());
-    std::shared_ptr<AheadRead> ahead = found->second.lock();
-    started_.erase(found);
+    auto ahead = std::static_pointer_cast<AheadRead>(request->owner.lock());
     // Dropped from the queue meanwhile: its directory closes.
     if (!ahead) continue;
     ahead->ended = true;

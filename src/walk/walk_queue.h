@@ -12,7 +12,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "walk/directory_cache.h"
 #include "walk/directory_reads.h"
@@ -112,10 +111,8 @@ class WalkQueue {
   DirectoryReads* reads_;
   std::string& path_;
   Entries entries_;
-  // Reads started and not yet taken by the walk, and the reads under way,
-  // by their requests.
+  // Reads started and not yet taken by the walk.
   std::size_t reads_held_ = 0;
-  std::unordered_map<const DirectoryRead*, std::weak_ptr<AheadRead>> started_;
   // The walk's pace, for how far ahead to read.
   Clock::time_point last_take_;
   std::chrono::duration<double> take_interval_{0};
